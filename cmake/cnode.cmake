@@ -1,0 +1,33 @@
+# Helpers shared by the build of the module, the stand-ins, the tests and the benchmarks.
+
+# Concatenates .def fragments (lines under EXPORTS) into one module-definition file.
+# A DLL's export list, or an import description, is kept one family per fragment.
+function(cnode_concat_def out library)
+  set(fragments ${ARGN})
+  list(SORT fragments)
+  set(text "LIBRARY ${library}\nEXPORTS\n")
+  foreach(f IN LISTS fragments)
+    file(READ ${f} body)
+    string(APPEND text "${body}\n")
+  endforeach()
+  file(CONFIGURE OUTPUT ${out} CONTENT "${text}")
+endfunction()
+
+# Adds a GoogleTest executable that runs under Wine.
+#   cnode_add_test(NAME SOURCES a.cpp ... [LIBS x y ...])
+function(cnode_add_test name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} gtest gtest_main)
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests/common)
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
+                       PROPERTIES TIMEOUT 300)
+endfunction()
+
+# Adds a benchmark executable (not run by ctest).
+function(cnode_add_bench name)
+  cmake_parse_arguments(B "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${B_SOURCES})
+  target_link_libraries(${name} PRIVATE ${B_LIBS})
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/bench)
+endfunction()

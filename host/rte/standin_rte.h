@@ -1,0 +1,59 @@
+/* Test controls of the run-time engine stand-in (qex_gwrt.dll).
+ *
+ * The module never calls these: they let tests and tools make the engine's
+ * allocator fail on demand, count its live blocks, read the protection
+ * bookkeeping log and list live tracked resources. */
+#pragma once
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define STANDIN_RTE_API __declspec(dllimport)
+#ifdef STANDIN_RTE_BUILDING
+#undef STANDIN_RTE_API
+#define STANDIN_RTE_API
+#endif
+
+/* Allocator: the Nth allocation from now (1 = the next) fails; 0 disarms.
+ * malloc, calloc and a growing or fresh realloc each count as one. */
+STANDIN_RTE_API void standin_rte_fail_alloc_nth(long n);
+/* Every allocation from the Nth one on fails until disarmed with 0. */
+STANDIN_RTE_API void standin_rte_fail_alloc_from(long n);
+STANDIN_RTE_API long standin_rte_live_blocks(void);
+STANDIN_RTE_API long standin_rte_total_allocations(void);
+
+/* Locks: the Nth CmtNewLock / CmtGetLock from now fails; 0 disarms. */
+STANDIN_RTE_API void standin_rte_fail_lock_new_nth(long n);
+STANDIN_RTE_API void standin_rte_fail_lock_get_nth(long n);
+STANDIN_RTE_API long standin_rte_live_locks(void);
+
+/* Protection bookkeeping log: one line per _UP... call, "name(arg, arg, ...)",
+ * pointers as 0x%016llx, integers in decimal. */
+STANDIN_RTE_API size_t standin_rte_protection_log_count(void);
+/* Copies line i into buf (terminated, cut to size); returns its full length or -1. */
+STANDIN_RTE_API int standin_rte_protection_log_line(size_t i, char *buf, size_t size);
+STANDIN_RTE_API void standin_rte_protection_log_clear(void);
+
+/* Live tracked resources, explicit (__QEX_Resource_Acquire) and implicit
+ * (engine allocations made while resource tracking is on). */
+STANDIN_RTE_API size_t standin_rte_resource_count(void);
+/* Fills the record of resource i (in order of acquisition); returns 0 or -1. */
+STANDIN_RTE_API int standin_rte_resource_at(size_t i, void **resource, char *category,
+                                            size_t category_size, char *description,
+                                            size_t description_size);
+/* Finds the description of a live resource; returns 0 or -1 when not tracked. */
+STANDIN_RTE_API int standin_rte_resource_find(const void *resource, char *description,
+                                              size_t description_size);
+
+/* Debug switches as they stand now (resource tracking has no Get export). */
+STANDIN_RTE_API int standin_rte_resource_tracking(void);
+
+/* Resets every switch to its start value and disarms every failure. */
+STANDIN_RTE_API void standin_rte_reset(void);
+
+#ifdef __cplusplus
+}
+#endif

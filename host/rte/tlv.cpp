@@ -1,0 +1,142 @@
+/* Thread-local variables: each variable owns a Windows TLS index; a thread's
+ * record is made lazily on its first CmtGetThreadLocalVar, filled with the
+ * variable's initial contents (zeros when none were given), and discarded with
+ * the variable's callback when the thread ends or the variable is discarded.
+ *
+ * Also the abort entry "cnode_rte_get_abort_tlv": the handle of the per-thread
+ * 456-byte abort record of node modules, zero when a thread first reaches it. */
+#include "rte_internal.h"
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+typedef void (*TlvDiscardCallback)(void *record, void *callback_data);
+
+namespace {
+
+constexpr int kInvalidHandle = -45;
+constexpr int kOutOfMemory = -12;
+
+struct Variable {
+    DWORD tls_index;
+    size_t size;
+    std::vector<unsigned char> initial;
+    TlvDiscardCallback discard;
+    void *callback_data;
+    std::vector<void *> records; /* every thread's record, for discarding */
+    bool in_use;
+};
+
+std::vector<Variable *> &variables()
+{
+    static std::vector<Variable *> table; /* index + 1 is the handle */
+    return table;
+}
+
+Variable *find_locked(int handle)
+{
+    if (handle <= 0 || static_cast<size_t>(handle) > variables().size()) return nullptr;
+    Variable *v = variables()[static_cast<size_t>(handle) - 1];
+    return v && v->in_use ? v : nullptr;
+}
+
+void discard_record(Variable *v, void *record)
+{
+    if (v->discard) v->discard(record, v->callback_data);
+    std::free(record);
+}
+
+} // namespace
+
+extern "C" int standin_CmtNewThreadLocalVar(unsigned int size, const void *initial,
+                                            TlvDiscardCallback discard, void *callback_data,
+                                            int *handle)
+{
+    if (!handle || size == 0) return kInvalidHandle;
+    *handle = 0;
+    DWORD index = TlsAlloc();
+    if (index == TLS_OUT_OF_INDEXES) return kOutOfMemory;
+    auto *v = new Variable{index, size, {}, discard, callback_data, {}, true};
+    if (initial) {
+        auto *bytes = static_cast<const unsigned char *>(initial);
+        v->initial.assign(bytes, bytes + size);
+    }
+    rte::TableLock guard;
+    variables().push_back(v);
+    *handle = static_cast<int>(variables().size());
+    return 0;
+}
+
+extern "C" int standin_CmtGetThreadLocalVar(int handle, void *record_out)
+{
+    if (!record_out) return kInvalidHandle;
+    void **out = static_cast<void **>(record_out);
+    *out = nullptr;
+    rte::TableLock guard;
+    Variable *v = find_locked(handle);
+    if (!v) return kInvalidHandle;
+    void *record = TlsGetValue(v->tls_index);
+    if (!record) {
+        record = std::calloc(1, v->size);
+        if (!record) return kOutOfMemory;
+        if (!v->initial.empty()) std::memcpy(record, v->initial.data(), v->size);
+        TlsSetValue(v->tls_index, record);
+        v->records.push_back(record);
+    }
+    *out = record;
+    return 0;
+}
+
+extern "C" int standin_CmtDiscardThreadLocalVar(int handle)
+{
+    Variable *v;
+    {
+        rte::TableLock guard;
+        v = find_locked(handle);
+        if (!v) return kInvalidHandle;
+        v->in_use = false;
+        variables()[static_cast<size_t>(handle) - 1] = nullptr;
+    }
+    for (void *record : v->records) discard_record(v, record);
+    TlsFree(v->tls_index);
+    delete v;
+    return 0;
+}
+
+void rte::tlv_thread_detach()
+{
+    std::vector<std::pair<Variable *, void *>> ending;
+    {
+        TableLock guard;
+        for (Variable *v : variables()) {
+            if (!v) continue;
+            void *record = TlsGetValue(v->tls_index);
+            if (!record) continue;
+            TlsSetValue(v->tls_index, nullptr);
+            auto &rs = v->records;
+            for (size_t i = 0; i < rs.size(); ++i)
+                if (rs[i] == record) { rs.erase(rs.begin() + static_cast<std::ptrdiff_t>(i)); break; }
+            ending.emplace_back(v, record);
+        }
+    }
+    for (auto &[v, record] : ending) discard_record(v, record);
+}
+
+/* ---- the abort entry of node modules ---- */
+
+namespace {
+constexpr unsigned kAbortRecordSize = 456;
+INIT_ONCE g_abort_once = INIT_ONCE_STATIC_INIT;
+int g_abort_handle = 0;
+
+BOOL CALLBACK create_abort_tlv(PINIT_ONCE, PVOID, PVOID *)
+{
+    return standin_CmtNewThreadLocalVar(kAbortRecordSize, nullptr, nullptr, nullptr, &g_abort_handle) >= 0;
+}
+} // namespace
+
+extern "C" int standin_cnode_rte_get_abort_tlv(void)
+{
+    InitOnceExecuteOnce(&g_abort_once, create_abort_tlv, nullptr, nullptr);
+    return g_abort_handle;
+}

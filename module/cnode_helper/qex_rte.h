@@ -1,0 +1,78 @@
+/* The run-time engine (qex_gwrt.dll) as the module sees it: every operation
+ * the module imports from the engine, declared once.
+ *
+ * The engine is also a C runtime: it exports malloc, calloc, realloc, free,
+ * setjmp and longjmp under those names. The module imports them under the
+ * aliases qex_rte_* (the families in engine/), so that they stand beside the module's
+ * own statically linked C runtime instead of replacing it. */
+#pragma once
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define QEX_RTE_IMPORT __declspec(dllimport)
+
+typedef int CmtThreadLockHandle;
+typedef int CmtTLVHandle;
+/* Called for a thread's record when its thread ends or the variable is discarded. */
+typedef void (*CmtTLVCallbackPtr)(void *record, void *callback_data);
+
+/* ---- the engine's C allocator ---- */
+QEX_RTE_IMPORT void *qex_rte_malloc(size_t size);
+QEX_RTE_IMPORT void *qex_rte_calloc(size_t count, size_t size);
+QEX_RTE_IMPORT void *qex_rte_realloc(void *block, size_t size);
+QEX_RTE_IMPORT void qex_rte_free(void *block);
+
+/* ---- non-local jump on a 452-byte buffer ---- */
+QEX_RTE_IMPORT __attribute__((returns_twice)) int qex_rte_setjmp(void *env);
+QEX_RTE_IMPORT __attribute__((noreturn)) void qex_rte_longjmp(void *env, int value);
+
+/* ---- debug switches: each Set returns the previous setting ---- */
+QEX_RTE_IMPORT int GetBreakOnLibraryErrors(void);
+QEX_RTE_IMPORT int SetBreakOnLibraryErrors(int on);
+QEX_RTE_IMPORT void EnableBreakOnLibraryErrors(void);
+QEX_RTE_IMPORT void DisableBreakOnLibraryErrors(void);
+QEX_RTE_IMPORT int GetBreakOnProtectionErrors(void);
+QEX_RTE_IMPORT int SetBreakOnProtectionErrors(int on);
+QEX_RTE_IMPORT int GetBreakOnFirstChanceExceptions(void);
+QEX_RTE_IMPORT int SetBreakOnFirstChanceExceptions(int on);
+QEX_RTE_IMPORT int SetEnableResourceTracking(int on);
+
+/* ---- resource tracking ---- */
+QEX_RTE_IMPORT int __QEX_Resource_Acquire(void *resource, const char *category, const char *format, ...);
+QEX_RTE_IMPORT int __QEX_Resource_Release(void *resource);
+
+/* ---- locks and thread-local variables: negative status on failure ---- */
+QEX_RTE_IMPORT int CmtNewLock(const char *name, int options, CmtThreadLockHandle *lock);
+QEX_RTE_IMPORT int CmtGetLock(CmtThreadLockHandle lock);
+QEX_RTE_IMPORT int CmtReleaseLock(CmtThreadLockHandle lock);
+QEX_RTE_IMPORT int CmtDiscardLock(CmtThreadLockHandle lock);
+QEX_RTE_IMPORT int CmtNewThreadLocalVar(unsigned int size, const void *initial, CmtTLVCallbackPtr discard,
+                                        void *callback_data, CmtTLVHandle *handle);
+/* record_out is the address of a pointer that receives this thread's record. */
+QEX_RTE_IMPORT int CmtGetThreadLocalVar(CmtTLVHandle handle, void *record_out);
+QEX_RTE_IMPORT int CmtDiscardThreadLocalVar(CmtTLVHandle handle);
+
+/* ---- protection bookkeeping of memory handed to node code ---- */
+QEX_RTE_IMPORT void _UPSetOutputPointerSizeInfo(int kind, void *pointer_address, size_t bytes, void *function,
+                                                int type_code);
+QEX_RTE_IMPORT void _UPResizePointerSizeInfo(int kind, void *previous, void *pointer_address, size_t old_bytes,
+                                             size_t new_bytes, void *function, int type_code);
+QEX_RTE_IMPORT void *_UPReturnPointerSizeInfo(void *pointer, size_t bytes);
+QEX_RTE_IMPORT void _UPLibFreeDynPtrInfo(void *pointer, int kind, void *function);
+QEX_RTE_IMPORT void _UPSetOutputStringArrayInfo(int kind, void *array_address, void *bookkeeping_2_address,
+                                                void *bookkeeping_1_address, size_t count, void *function);
+QEX_RTE_IMPORT void _UPResizeStringArrayInfo(int kind, void *current, void *array_address,
+                                             void *bookkeeping_2_address, void *bookkeeping_1_address,
+                                             size_t old_count, size_t new_count, void *function);
+QEX_RTE_IMPORT void _UPLibFreeStringArrayInfo(void *array, int kind, void *bookkeeping_2, void *bookkeeping_1,
+                                              size_t count, void *function);
+QEX_RTE_IMPORT void _UPSaveCurrentEnv(void);
+QEX_RTE_IMPORT void _UPRestoreCurrentEnv(void);
+
+#ifdef __cplusplus
+}
+#endif
