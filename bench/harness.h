@@ -1,0 +1,50 @@
+/* A small benchmark harness: QueryPerformanceCounter timing, a warm-up, repeated
+ * runs and the median, reported as nanoseconds per operation and as a ratio
+ * against a baseline measured in the same process. */
+#pragma once
+#include <windows.h>
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+namespace bench {
+
+inline double now_ns()
+{
+    static LARGE_INTEGER freq = [] { LARGE_INTEGER f; QueryPerformanceFrequency(&f); return f; }();
+    LARGE_INTEGER t;
+    QueryPerformanceCounter(&t);
+    return static_cast<double>(t.QuadPart) * 1e9 / static_cast<double>(freq.QuadPart);
+}
+
+/* Median nanoseconds per operation of body(ops), which performs ops operations. */
+template <typename Body>
+double median_ns_per_op(Body &&body, long ops, int runs = 15, int warmups = 3)
+{
+    for (int i = 0; i < warmups; ++i) body(ops);
+    std::vector<double> samples;
+    samples.reserve(static_cast<size_t>(runs));
+    for (int i = 0; i < runs; ++i) {
+        double t0 = now_ns();
+        body(ops);
+        samples.push_back((now_ns() - t0) / static_cast<double>(ops));
+    }
+    std::sort(samples.begin(), samples.end());
+    return samples[samples.size() / 2];
+}
+
+/* Prints one result row: name, ns/op of the subject and the baseline, and their ratio. */
+inline void report(const char *name, double subject_ns, const char *baseline_name, double baseline_ns)
+{
+    std::printf("%-44s %10.2f ns/op   %-28s %10.2f ns/op   ratio %7.2f\n", name, subject_ns, baseline_name,
+                baseline_ns, baseline_ns > 0 ? subject_ns / baseline_ns : 0.0);
+}
+
+/* Keeps the optimiser from discarding a computed value. */
+template <typename T>
+inline void keep(T const &value)
+{
+    asm volatile("" : : "g"(&value) : "memory");
+}
+
+} // namespace bench
