@@ -1,0 +1,126 @@
+/* The utility toolbox's containers as node code, the helper runtime and the
+ * debugger's interactive window call them:
+ *
+ *  - ListType: a growable array of fixed-size items, copied in and out by
+ *    value, addressed by 1-based positions (LIST_POS_FRONT and LIST_POS_END
+ *    name the first and the last item).
+ *  - HashTableType: a map from fixed-size or NUL-terminated string keys to
+ *    fixed-size values, with separate chaining, power-of-two bucket counts,
+ *    growth and optional shrinking, and numbered iterators.
+ *
+ * Both handles are opaque; every operation checks the handle's tag first and
+ * refuses a null or stale handle with its failure result. Neither container
+ * locks: one thread at a time per list or table. */
+#pragma once
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Compares two items (the caller's first, the container's second): 0 when
+ * equal, negative when the first sorts before the second, positive after.
+ * Where a null compare function is passed, items are compared byte-wise. */
+typedef int (*CompareFunction)(const void *item1, const void *item2);
+
+/* ================================ lists ================================ */
+
+typedef struct ListStructTag *ListType;
+
+/* Position values besides 1..count. */
+#define LIST_POS_FRONT (-1) /* the first item; for insertion, before it */
+#define LIST_POS_END 0      /* the last item; for insertion, after it */
+
+/* Callbacks of ListApplyToEach / ListApplyToEachEx: called with the item's
+ * 1-based index, a pointer to the item and the caller's data; a negative
+ * result stops the walk. */
+typedef int (*ListApplicationFunc)(int index, void *ptrToItem, void *callbackData);
+typedef int (*ListApplicationFuncEx)(size_t index, void *ptrToItem, void *callbackData);
+
+ListType ListCreate(size_t itemSize);
+void ListDispose(ListType list);
+void ListDisposePtrList(ListType list);
+ListType ListCopy(ListType list);
+
+void ListSetAllocationPolicy(ListType list, int minItemsPerAlloc, int percentIncrease);
+int ListPreAllocate(ListType list, size_t count);
+void ListCompact(ListType list);
+
+size_t ListNumItems(ListType list);
+int ListGetItemSize(ListType list);
+void *ListGetDataPtr(ListType list);
+void *ListGetPtrToItem(ListType list, ptrdiff_t position);
+int __QEXToolboxValidateList(ListType list);
+int ListEqual(ListType list1, ListType list2);
+
+void ListGetItem(ListType list, void *itemDestination, ptrdiff_t position);
+void ListGetItems(ListType list, void *itemsDestination, ptrdiff_t firstPosition, ptrdiff_t count);
+void ListReplaceItem(ListType list, const void *ptrToItem, ptrdiff_t position);
+void ListReplaceItems(ListType list, const void *ptrToItems, ptrdiff_t firstPosition, ptrdiff_t count);
+void ListRemoveItem(ListType list, void *itemDestination, ptrdiff_t position);
+void ListRemoveItems(ListType list, void *itemsDestination, ptrdiff_t firstPosition, ptrdiff_t count);
+
+int ListInsertItem(ListType list, const void *ptrToItem, ptrdiff_t position);
+int ListInsertItems(ListType list, const void *ptrToItems, ptrdiff_t position, ptrdiff_t count);
+int ListInsertAfterItem(ListType list, const void *ptrToItem, const void *ptrToItemToFind,
+                        CompareFunction compareFn);
+int ListInsertBeforeItem(ListType list, const void *ptrToItem, const void *ptrToItemToFind,
+                         CompareFunction compareFn);
+int ListAppend(ListType destination, ListType source);
+
+void ListClear(ListType list);
+size_t ListFindItem(ListType list, const void *ptrToItem, ptrdiff_t startPosition, CompareFunction compareFn);
+size_t ListFindItemInRange(ListType list, const void *ptrToItem, ptrdiff_t startPosition, ptrdiff_t endPosition,
+                           CompareFunction compareFn);
+void ListRemoveDuplicates(ListType list, CompareFunction compareFn);
+
+int ListApplyToEach(ListType list, int ascending, ListApplicationFunc callback, void *callbackData);
+int ListApplyToEachEx(ListType list, int ascending, ListApplicationFuncEx callback, void *callbackData);
+
+/* ============================= hash tables ============================= */
+
+typedef struct HashTableStructTag *HashTableType;
+
+/* Key kinds. */
+#define HASH_KEY_FIXED 0   /* keys of a fixed byte size */
+#define HASH_KEY_CSTRING 1 /* NUL-terminated strings */
+
+/* Attribute ids of HashTableGetAttribute / HashTableSetAttribute. */
+#define HASH_ATTR_NUM_ITEMS 0        /* get: int */
+#define HASH_ATTR_NUM_BUCKETS 1      /* get: int */
+#define HASH_ATTR_LOAD 2             /* get: double, non-empty buckets / buckets */
+#define HASH_ATTR_GROW_THRESHOLD 3   /* get/set: double, 0.5..1.0 or -1.0 (off) */
+#define HASH_ATTR_SHRINK_THRESHOLD 4 /* get/set: double, 0.0..0.5 or -1.0 (off) */
+#define HASH_ATTR_HASH_FUNCTION 5    /* get/set: HashFunction */
+#define HASH_ATTR_BUCKET_SIZES 6     /* get: one int per bucket */
+
+/* Hashes length bytes at key. */
+typedef uint32_t (*HashFunction)(const void *key, size_t length);
+
+/* Every operation returns 0 on success (or a documented positive value) and a
+ * negative code from -5200 down to -5216, or -5071 when memory runs out. */
+int HashTableCreate(int initialSize, int keyKind, size_t keySize, size_t valueSize, HashTableType *table);
+int HashTableDispose(HashTableType table);
+int HashTableInsertItem(HashTableType table, const void *key, const void *value);
+int HashTableGetItem(HashTableType table, const void *key, void *valueBuffer, size_t bufferSize);
+int HashTableFindItem(HashTableType table, const void *key, int *found);
+int HashTableRemoveItem(HashTableType table, const void *key, void *valueBuffer, size_t bufferSize);
+int HashTableClear(HashTableType table);
+int HashTableGetAttribute(HashTableType table, int attribute, void *value);
+int HashTableSetAttribute(HashTableType table, int attribute, ...);
+
+int HashTableIteratorCreate(HashTableType table, size_t *iterator);
+int HashTableIteratorGetItem(HashTableType table, size_t iterator, void *keyBuffer, size_t keyBufferSize,
+                             void *valueBuffer, size_t valueBufferSize);
+int HashTableIteratorAdvance(HashTableType table, size_t iterator);
+int HashTableIteratorDispose(HashTableType table, size_t iterator);
+
+void HashTablePrint(HashTableType table);
+
+/* The lookup3 little-endian hash with the initial value 0xDEADF00D. */
+uint32_t Lookup3_hashlittle(const void *key, size_t length);
+
+#ifdef __cplusplus
+}
+#endif
