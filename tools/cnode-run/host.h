@@ -1,0 +1,55 @@
+/* The host side of a node run: loads the engine, the memory manager and the
+ * module the way the host engine does, reserves an instance, and calls the
+ * entry point with a freshly built error cluster. */
+#pragma once
+#include <windows.h>
+#include <cstdint>
+#include <string>
+#include "cnode.h"
+#include "options.h"
+
+namespace cnode_run {
+
+/* What one call brings back: the eight positions and the error cluster. */
+struct Outputs {
+    int32_t samp_indx = 0, freq_indx = 0, cap_indx = 0, loss_indx = 0, unit_indx = 0, volt_indx = 0,
+            err_code_indx = 0, err_msg_indx = 0;
+    uint8_t status = 0;
+    int32_t code = 0;
+    std::string source;
+};
+
+class Host {
+public:
+    Host() = default;
+    ~Host();
+    Host(const Host &) = delete;
+    Host &operator=(const Host &) = delete;
+
+    /* Loads qex_gwrt.dll, gwrt.dll and the module, and reserves one instance.
+     * Returns false with a message in error. */
+    bool load(const std::string &module_path, std::string &error);
+    /* Runs the node once on the reserved instance. The cluster's source is a
+     * real string handle of the memory manager, disposed after the call. */
+    Outputs call(const Inputs &in, const IncomingError &incoming);
+    /* Unreserves the instance and unloads the module (also done on destruction). */
+    void unload();
+
+    void *instance() { return &instance_tag_; }
+    HMODULE module() const { return module_; }
+    __cnode_callback_t abort_callback() const { return abort_; }
+
+private:
+    HMODULE engine_ = nullptr, memory_ = nullptr, module_ = nullptr;
+    __cnode_EntryPoint_t entry_ = nullptr;
+    __cnode_callback_t reserve_ = nullptr, unreserve_ = nullptr, abort_ = nullptr;
+    void *(*new_handle_)(size_t) = nullptr;
+    int32_t (*dispose_handle_)(void *) = nullptr;
+    bool reserved_ = false;
+    int instance_tag_ = 0; /* the instance is identified by this object's address */
+};
+
+/* The directory that holds cnode-run.exe, with a trailing backslash. */
+std::string program_directory();
+
+} // namespace cnode_run
