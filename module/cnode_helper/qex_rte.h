@@ -73,6 +73,20 @@ QEX_RTE_IMPORT void _UPLibFreeStringArrayInfo(void *array, int kind, void *bookk
 QEX_RTE_IMPORT void _UPSaveCurrentEnv(void);
 QEX_RTE_IMPORT void _UPRestoreCurrentEnv(void);
 
+/* ---- multibyte strings under the process code page (the C runtime's _mbs* contracts) ---- */
+QEX_RTE_IMPORT int QEX__ismbblead(unsigned int c);
+QEX_RTE_IMPORT int QEX__mbsbtype(const unsigned char *str, size_t count);
+QEX_RTE_IMPORT unsigned char *QEX__mbscat(unsigned char *destination, const unsigned char *source);
+QEX_RTE_IMPORT unsigned char *QEX__mbschr(const unsigned char *str, unsigned int c);
+QEX_RTE_IMPORT unsigned char *QEX__mbscpy(unsigned char *destination, const unsigned char *source);
+QEX_RTE_IMPORT unsigned char *QEX__mbsdec(const unsigned char *start, const unsigned char *current);
+QEX_RTE_IMPORT int QEX__mbsicmp(const unsigned char *a, const unsigned char *b);
+QEX_RTE_IMPORT unsigned char *QEX__mbsinc(const unsigned char *current);
+QEX_RTE_IMPORT size_t QEX__mbslen(const unsigned char *str);
+QEX_RTE_IMPORT int QEX__mbsnbicmp(const unsigned char *a, const unsigned char *b, size_t count);
+QEX_RTE_IMPORT unsigned char *QEX__mbsrchr(const unsigned char *str, unsigned int c);
+QEX_RTE_IMPORT unsigned char *QEX__mbsstr(const unsigned char *str, const unsigned char *search);
+
 #ifdef __cplusplus
 }
 #endif
