@@ -11,6 +11,8 @@ function(cnode_concat_def out library)
     string(APPEND text "${body}\n")
   endforeach()
   file(CONFIGURE OUTPUT ${out} CONTENT "${text}")
+  # Re-run the concatenation whenever a fragment changes.
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${fragments})
 endfunction()
 
 # Adds a GoogleTest executable that runs under Wine.
