@@ -1,0 +1,758 @@
+/* HashTableType: the toolbox's map from fixed-size or NUL-terminated string
+ * keys to fixed-size values.
+ *
+ * Separate chaining over a power-of-two array of buckets; a key's bucket is
+ * its Lookup3_hashlittle hash (or the caller's hash function) masked by the
+ * bucket count. New nodes go to the head of their chain, so iteration runs
+ * through the buckets in index order and through each chain from the most
+ * recently inserted node. The load that drives growth and shrinking is the
+ * fraction of non-empty buckets.
+ *
+ * Invariants kept by every operation:
+ *   - bucketCount is a power of two, minBuckets <= bucketCount <= 2^31;
+ *   - itemCount is the number of nodes, usedBuckets the number of buckets
+ *     whose count is non-zero, each bucket's count the length of its chain;
+ *   - an operation that fails leaves the table exactly as it was: everything
+ *     that may fail (node allocation, the new bucket array of a resize, the
+ *     chain limits of a resize) is done or checked before the first change.
+ *     In particular a resize never fails part-way, and a failed growth after
+ *     an insertion, or a failed shrink after a removal, leaves the table
+ *     without the insertion or removal;
+ *   - an iterator slot in use and valid points at an existing node; every
+ *     change of the table clears the valid bit of every slot.
+ *
+ * Choices where the contract is open:
+ *   - Each node is one engine allocation holding the node's links, the key
+ *     copy and the value copy; replacing the value of an existing key copies
+ *     the new value over the old one and cannot fail for lack of memory.
+ *   - A failed attribute change that needed a resize keeps the previous
+ *     threshold or hash function.
+ *   - An iterator created on an empty table is valid and at end: reading or
+ *     advancing it reports -5213 until the table changes (then -5210). A slot
+ *     that is used again starts from a clean state word.
+ *   - Disposing a table releases the registrations of iterators that are
+ *     still open, since their token blocks are freed with the table.
+ *
+ * Every allocation runs with the engine's resource tracking suspended; the
+ * table and each iterator are registered explicitly under "Toolbox". */
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include "toolbox.h"
+#include "toolbox_internal.h"
+
+namespace {
+
+constexpr uint32_t kTableMagic = 0xDEADBABE;
+
+enum Status : int {
+    kOk = 0,
+    kOutOfMemory = -5071,
+    kInvalidTable = -5200,
+    kBadKeyKind = -5201,
+    kBadKeySize = -5202,
+    kBadValueSize = -5203,
+    kNullKey = -5204,
+    kBadValueBuffer = -5205,
+    kNullPointer = -5206,
+    kBufferTooSmall = -5207,
+    kBadAttribute = -5208,
+    kAttributeOutOfRange = -5209,
+    kIteratorInvalidated = -5210,
+    kNoSuchIterator = -5211,
+    kIteratorTableFull = -5212,
+    kIteratorPastEnd = -5213,
+    kTooManyBuckets = -5214,
+    kBucketFull = -5215,
+    kResizeFailed = -5216,
+};
+
+constexpr size_t kMaxKeyOrValueSize = 0x7FFFFFFF;
+constexpr uint32_t kMinimumBuckets = 32;
+constexpr uint64_t kMaximumBuckets = uint64_t{1} << 31;
+constexpr int32_t kMaxChainLength = 0x10000000;
+constexpr double kDefaultGrowThreshold = 0.8;
+constexpr double kDisabled = -1.0;
+constexpr uint32_t kInitialIteratorSlots = 2;
+constexpr size_t kTokenBytes = 4;
+
+/* Iterator state word. */
+constexpr uint32_t kIteratorPosition = 0x1FFFFFFF; /* node index within the chain */
+constexpr uint32_t kIteratorInUse = 0x20000000;
+constexpr uint32_t kIteratorValid = 0x40000000;
+constexpr uint32_t kIteratorAtEnd = 0x80000000;
+
+/* One allocation per pair: the links, then the key copy, then the value copy
+ * at the next 8-byte boundary. */
+struct HashNode {
+    HashNode *next;
+    unsigned char *value;
+};
+
+struct HashBucket {
+    int32_t count;
+    HashNode *head;
+};
+
+struct IteratorSlot {
+    void *token; /* 4-byte engine block: the iterator's identity for resource tracking */
+    uint32_t bucket;
+    uint32_t state;
+};
+
+using KeyCompare = int (*)(const void *stored, const void *key, size_t keySize);
+
+int compare_fixed_keys(const void *stored, const void *key, size_t keySize) { return std::memcmp(stored, key, keySize); }
+
+int compare_string_keys(const void *stored, const void *key, size_t)
+{
+    return std::strcmp(static_cast<const char *>(stored), static_cast<const char *>(key));
+}
+
+} // namespace
+
+struct HashTableStructTag {
+    uint32_t magic;
+    uint32_t keyKind;
+    int32_t keySize;
+    int32_t valueSize;
+    HashFunction hash;
+    KeyCompare compare;
+    uint32_t minBuckets;
+    double growThreshold;
+    double shrinkThreshold;
+    HashBucket *buckets;
+    int32_t itemCount;
+    uint32_t usedBuckets;
+    uint32_t bucketCount;
+    IteratorSlot *iterators;
+    uint32_t iteratorCount;
+};
+
+namespace {
+
+using toolbox::engine_calloc;
+using toolbox::engine_free;
+using toolbox::engine_malloc;
+using toolbox::ResourceTrackingSuspended;
+
+bool valid(HashTableType table) { return table && table->magic == kTableMagic; }
+
+unsigned char *node_key(HashNode *node) { return reinterpret_cast<unsigned char *>(node + 1); }
+
+size_t key_length(HashTableType table, const void *key)
+{
+    if (table->keyKind == HASH_KEY_CSTRING) return std::strlen(static_cast<const char *>(key)) + 1;
+    return static_cast<size_t>(table->keySize);
+}
+
+/* 8-byte fixed keys hashed by the table's own hash take the inlined path. */
+bool is_plain_fixed8(HashTableType table)
+{
+    return table->keyKind == HASH_KEY_FIXED && table->keySize == 8 && table->hash == &Lookup3_hashlittle;
+}
+
+uint32_t hash_with(HashFunction hash, const void *key, size_t length)
+{
+    if (hash == &Lookup3_hashlittle && length == 8) return toolbox::lookup3_hash8(key);
+    return hash(key, length);
+}
+
+uint32_t bucket_index(uint32_t hash, uint32_t bucketCount) { return hash & (bucketCount - 1); }
+
+double load_of(uint32_t used, uint32_t bucketCount)
+{
+    return static_cast<double>(used) / static_cast<double>(bucketCount);
+}
+
+/* Where a key is, or would go. */
+struct Place {
+    uint32_t bucket;
+    HashNode *node;     /* null when the key is absent */
+    HashNode *previous; /* the node before it in the chain, null at the head */
+};
+
+Place locate(HashTableType table, const void *key)
+{
+    Place place{};
+    if (is_plain_fixed8(table)) {
+        uint64_t wanted;
+        std::memcpy(&wanted, key, sizeof wanted);
+        place.bucket = bucket_index(toolbox::lookup3_hash8(key), table->bucketCount);
+        for (HashNode *node = table->buckets[place.bucket].head; node; node = node->next) {
+            uint64_t stored;
+            std::memcpy(&stored, node_key(node), sizeof stored);
+            if (stored == wanted) {
+                place.node = node;
+                return place;
+            }
+            place.previous = node;
+        }
+        place.previous = nullptr;
+        return place;
+    }
+    size_t length = key_length(table, key);
+    place.bucket = bucket_index(hash_with(table->hash, key, length), table->bucketCount);
+    for (HashNode *node = table->buckets[place.bucket].head; node; node = node->next) {
+        if (table->compare(node_key(node), key, static_cast<size_t>(table->keySize)) == 0) {
+            place.node = node;
+            return place;
+        }
+        place.previous = node;
+    }
+    place.previous = nullptr;
+    return place;
+}
+
+size_t aligned8(size_t n) { return (n + 7) & ~size_t{7}; }
+
+HashNode *new_node(HashTableType table, const void *key, const void *value)
+{
+    size_t length = key_length(table, key);
+    size_t value_offset = sizeof(HashNode) + aligned8(length);
+    size_t bytes;
+    if (length > SIZE_MAX - sizeof(HashNode) - 8 ||
+        __builtin_add_overflow(value_offset, static_cast<size_t>(table->valueSize), &bytes))
+        return nullptr;
+    auto *node = static_cast<HashNode *>(engine_malloc(bytes));
+    if (!node) return nullptr;
+    node->next = nullptr;
+    node->value = reinterpret_cast<unsigned char *>(node) + value_offset;
+    std::memcpy(node_key(node), key, length);
+    std::memcpy(node->value, value, static_cast<size_t>(table->valueSize));
+    return node;
+}
+
+/* Pushes a node at the head of bucket b of the given array. */
+void push_node(HashBucket *buckets, uint32_t b, HashNode *node, uint32_t *used)
+{
+    HashBucket &bucket = buckets[b];
+    if (bucket.count == 0) ++*used;
+    node->next = bucket.head;
+    bucket.head = node;
+    ++bucket.count;
+}
+
+void free_all_nodes(HashTableType table)
+{
+    for (uint32_t b = 0; b < table->bucketCount; ++b) {
+        HashNode *node = table->buckets[b].head;
+        while (node) {
+            HashNode *next = node->next;
+            engine_free(node);
+            node = next;
+        }
+    }
+}
+
+void invalidate_iterators(HashTableType table)
+{
+    for (uint32_t i = 0; i < table->iteratorCount; ++i) table->iterators[i].state &= ~kIteratorValid;
+}
+
+/* ---- resizing: prepared (everything that may fail) before it is committed ---- */
+
+struct PreparedResize {
+    HashBucket *buckets = nullptr;
+    uint32_t count = 0;
+    HashFunction hash = nullptr;
+};
+
+/* Checks that no bucket of the new array would exceed the chain limit when
+ * every node but `leaving` moves over. Doubling never merges chains; halving
+ * merges bucket j with j + n/2; a new hash function can put nodes anywhere. */
+bool chains_fit(HashTableType table, const PreparedResize &resize, const HashNode *leaving, uint32_t leavingBucket)
+{
+    if (resize.count > table->bucketCount && resize.hash == table->hash) return true;
+    if (resize.hash == table->hash && resize.count == table->bucketCount / 2) {
+        for (uint32_t j = 0; j < resize.count; ++j) {
+            int64_t merged = int64_t{table->buckets[j].count} + table->buckets[j + resize.count].count;
+            if (leaving && (leavingBucket == j || leavingBucket == j + resize.count)) --merged;
+            if (merged > kMaxChainLength) return false;
+        }
+        return true;
+    }
+    /* Counts into the new array's count fields, reset before returning. */
+    bool fits = true;
+    for (uint32_t b = 0; b < table->bucketCount && fits; ++b)
+        for (HashNode *node = table->buckets[b].head; node && fits; node = node->next) {
+            if (node == leaving) continue;
+            const unsigned char *key = node_key(node);
+            uint32_t target = bucket_index(hash_with(resize.hash, key, key_length(table, key)), resize.count);
+            if (++resize.buckets[target].count > kMaxChainLength) fits = false;
+        }
+    for (uint32_t j = 0; j < resize.count; ++j) resize.buckets[j].count = 0;
+    return fits;
+}
+
+int prepare_resize(HashTableType table, uint64_t count, HashFunction hash, const HashNode *leaving,
+                   uint32_t leavingBucket, PreparedResize *out)
+{
+    if (count > kMaximumBuckets || count == 0) return kResizeFailed;
+    out->count = static_cast<uint32_t>(count);
+    out->hash = hash;
+    out->buckets = static_cast<HashBucket *>(engine_calloc(count, sizeof(HashBucket)));
+    if (!out->buckets) return kOutOfMemory;
+    if (!chains_fit(table, *out, leaving, leavingBucket)) {
+        engine_free(out->buckets);
+        out->buckets = nullptr;
+        return kResizeFailed;
+    }
+    return kOk;
+}
+
+/* Moves every node, in old bucket order and chain order, to the head of its
+ * chain in the new array; frees the old array. */
+void commit_resize(HashTableType table, const PreparedResize &resize)
+{
+    HashBucket *old_buckets = table->buckets;
+    uint32_t old_count = table->bucketCount;
+    table->buckets = resize.buckets;
+    table->bucketCount = resize.count;
+    table->hash = resize.hash;
+    table->usedBuckets = 0;
+    for (uint32_t b = 0; b < old_count; ++b) {
+        HashNode *node = old_buckets[b].head;
+        while (node) {
+            HashNode *next = node->next;
+            const unsigned char *key = node_key(node);
+            uint32_t target = bucket_index(hash_with(table->hash, key, key_length(table, key)), resize.count);
+            push_node(table->buckets, target, node, &table->usedBuckets);
+            node = next;
+        }
+    }
+    engine_free(old_buckets);
+    invalidate_iterators(table);
+}
+
+bool shrink_enabled(HashTableType table) { return table->shrinkThreshold != kDisabled; }
+bool grow_enabled(HashTableType table) { return table->growThreshold != kDisabled; }
+
+bool halving_allowed(HashTableType table) { return table->bucketCount / 2 >= table->minBuckets; }
+
+/* ---- iterators ---- */
+
+/* Finds the slot of an iterator that may be read or advanced. */
+int usable_slot(HashTableType table, size_t iterator, IteratorSlot **slot)
+{
+    if (iterator == 0 || iterator >= table->iteratorCount) return kNoSuchIterator;
+    IteratorSlot &s = table->iterators[iterator];
+    if (!(s.state & kIteratorInUse)) return kNoSuchIterator;
+    if (!(s.state & kIteratorValid)) return kIteratorInvalidated;
+    if (s.state & kIteratorAtEnd) return kIteratorPastEnd;
+    *slot = &s;
+    return kOk;
+}
+
+HashNode *node_of(HashTableType table, const IteratorSlot &slot)
+{
+    if (slot.bucket >= table->bucketCount) return nullptr;
+    HashNode *node = table->buckets[slot.bucket].head;
+    for (uint32_t i = slot.state & kIteratorPosition; node && i > 0; --i) node = node->next;
+    return node;
+}
+
+/* The first non-empty bucket from `from` on, or bucketCount. */
+uint32_t next_used_bucket(HashTableType table, uint64_t from)
+{
+    for (uint64_t b = from; b < table->bucketCount; ++b)
+        if (table->buckets[b].count) return static_cast<uint32_t>(b);
+    return table->bucketCount;
+}
+
+/* Doubles the iterator table; the new slots each get a token block. */
+int grow_iterator_table(HashTableType table)
+{
+    uint64_t doubled = table->iteratorCount ? uint64_t{table->iteratorCount} * 2 : kInitialIteratorSlots;
+    if (doubled > UINT32_MAX) return kIteratorTableFull;
+    ResourceTrackingSuspended untracked;
+    auto *slots = static_cast<IteratorSlot *>(engine_calloc(doubled, sizeof(IteratorSlot)));
+    if (!slots) return kOutOfMemory;
+    for (uint64_t i = table->iteratorCount; i < doubled; ++i) {
+        slots[i].token = engine_malloc(kTokenBytes);
+        if (!slots[i].token) {
+            for (uint64_t j = table->iteratorCount; j < i; ++j) engine_free(slots[j].token);
+            engine_free(slots);
+            return kOutOfMemory;
+        }
+    }
+    if (table->iteratorCount) std::memcpy(slots, table->iterators, table->iteratorCount * sizeof(IteratorSlot));
+    engine_free(table->iterators);
+    table->iterators = slots;
+    table->iteratorCount = static_cast<uint32_t>(doubled);
+    return kOk;
+}
+
+void free_iterator_table(IteratorSlot *slots, uint32_t count)
+{
+    if (!slots) return;
+    for (uint32_t i = 0; i < count; ++i) engine_free(slots[i].token);
+    engine_free(slots);
+}
+
+/* ---- creation ---- */
+
+/* The smallest power of two not below max(32, ceil(initialSize / 0.8)), or 0
+ * when that is above 2^31. */
+uint64_t initial_bucket_count(int initialSize)
+{
+    double wanted = std::ceil(static_cast<double>(static_cast<uint32_t>(initialSize)) / kDefaultGrowThreshold);
+    if (wanted < kMinimumBuckets) wanted = kMinimumBuckets;
+    uint64_t count = 1;
+    while (static_cast<double>(count) < wanted) count <<= 1;
+    return count <= kMaximumBuckets ? count : 0;
+}
+
+HashTableType build_table(uint32_t bucketCount)
+{
+    ResourceTrackingSuspended untracked;
+    auto *table = static_cast<HashTableType>(engine_calloc(1, sizeof(HashTableStructTag)));
+    if (!table) return nullptr;
+    table->buckets = static_cast<HashBucket *>(engine_calloc(bucketCount, sizeof(HashBucket)));
+    table->iterators = static_cast<IteratorSlot *>(engine_calloc(kInitialIteratorSlots, sizeof(IteratorSlot)));
+    bool complete = table->buckets && table->iterators;
+    for (uint32_t i = 0; complete && i < kInitialIteratorSlots; ++i) {
+        table->iterators[i].token = engine_malloc(kTokenBytes);
+        complete = table->iterators[i].token != nullptr;
+    }
+    if (!complete) {
+        free_iterator_table(table->iterators, kInitialIteratorSlots);
+        engine_free(table->buckets);
+        engine_free(table);
+        return nullptr;
+    }
+    table->iteratorCount = kInitialIteratorSlots;
+    table->bucketCount = bucketCount;
+    return table;
+}
+
+void print_bytes(const unsigned char *bytes, size_t count)
+{
+    for (size_t i = 0; i < count; ++i) std::printf("%x", bytes[i]);
+}
+
+double percent_or_zero(double threshold) { return threshold == kDisabled ? 0.0 : threshold * 100.0; }
+
+} // namespace
+
+extern "C" {
+
+int HashTableCreate(int initialSize, int keyKind, size_t keySize, size_t valueSize, HashTableType *table)
+{
+    if (table) *table = nullptr;
+    if (keyKind != HASH_KEY_FIXED && keyKind != HASH_KEY_CSTRING) return kBadKeyKind;
+    if (keyKind == HASH_KEY_FIXED && (keySize == 0 || keySize > kMaxKeyOrValueSize)) return kBadKeySize;
+    if (valueSize == 0 || valueSize > kMaxKeyOrValueSize) return kBadValueSize;
+    if (!table) return kNullPointer;
+    uint64_t buckets = initial_bucket_count(initialSize);
+    if (!buckets) return kTooManyBuckets;
+    HashTableType made = build_table(static_cast<uint32_t>(buckets));
+    if (!made) return kOutOfMemory;
+    made->magic = kTableMagic;
+    made->keyKind = static_cast<uint32_t>(keyKind);
+    made->keySize = keyKind == HASH_KEY_FIXED ? static_cast<int32_t>(keySize) : 0;
+    made->valueSize = static_cast<int32_t>(valueSize);
+    made->hash = &Lookup3_hashlittle;
+    made->compare = keyKind == HASH_KEY_FIXED ? &compare_fixed_keys : &compare_string_keys;
+    made->minBuckets = static_cast<uint32_t>(buckets);
+    made->growThreshold = kDefaultGrowThreshold;
+    made->shrinkThreshold = kDisabled;
+    __QEX_Resource_Acquire(made, toolbox::kResourceCategory, "HashTableType 0x%0*p", toolbox::kPointerDigits, made);
+    *table = made;
+    return kOk;
+}
+
+int HashTableDispose(HashTableType table)
+{
+    if (!valid(table)) return kInvalidTable;
+    __QEX_Resource_Release(table);
+    table->magic = 0;
+    free_all_nodes(table);
+    engine_free(table->buckets);
+    for (uint32_t i = 0; i < table->iteratorCount; ++i)
+        if (table->iterators[i].state & kIteratorInUse) __QEX_Resource_Release(table->iterators[i].token);
+    free_iterator_table(table->iterators, table->iteratorCount);
+    engine_free(table);
+    return kOk;
+}
+
+int HashTableInsertItem(HashTableType table, const void *key, const void *value)
+{
+    if (!valid(table)) return kInvalidTable;
+    if (!key) return kNullKey;
+    if (!value) return kBadValueBuffer;
+    Place place = locate(table, key);
+    HashBucket &bucket = table->buckets[place.bucket];
+    HashNode *fresh = nullptr;
+    uint32_t used_after = table->usedBuckets;
+    if (!place.node) {
+        if (bucket.count >= kMaxChainLength) return kBucketFull;
+        if (table->itemCount == INT32_MAX) return kOutOfMemory;
+        if (bucket.count == 0) ++used_after;
+        fresh = new_node(table, key, value);
+        if (!fresh) return kOutOfMemory;
+    }
+    PreparedResize growth;
+    if (grow_enabled(table) && load_of(used_after, table->bucketCount) >= table->growThreshold) {
+        int status = prepare_resize(table, uint64_t{table->bucketCount} * 2, table->hash, nullptr, 0, &growth);
+        if (status != kOk) {
+            engine_free(fresh);
+            return status;
+        }
+    }
+    if (fresh) {
+        push_node(table->buckets, place.bucket, fresh, &table->usedBuckets);
+        ++table->itemCount;
+    } else {
+        std::memcpy(place.node->value, value, static_cast<size_t>(table->valueSize));
+    }
+    invalidate_iterators(table);
+    if (growth.buckets) commit_resize(table, growth);
+    return kOk;
+}
+
+int HashTableGetItem(HashTableType table, const void *key, void *valueBuffer, size_t bufferSize)
+{
+    if (!valid(table)) return kInvalidTable;
+    if (!key) return kNullKey;
+    if (bufferSize == 0) return table->valueSize;
+    if (!valueBuffer) return kBadValueBuffer;
+    if (bufferSize < static_cast<size_t>(table->valueSize)) return kBufferTooSmall;
+    Place place = locate(table, key);
+    if (place.node)
+        std::memcpy(valueBuffer, place.node->value, static_cast<size_t>(table->valueSize));
+    else
+        std::memset(valueBuffer, 0, bufferSize);
+    return kOk;
+}
+
+int HashTableFindItem(HashTableType table, const void *key, int *found)
+{
+    if (!valid(table)) return kInvalidTable;
+    if (!key) return kNullKey;
+    if (!found) return kNullPointer;
+    *found = locate(table, key).node ? 1 : 0;
+    return kOk;
+}
+
+int HashTableRemoveItem(HashTableType table, const void *key, void *valueBuffer, size_t bufferSize)
+{
+    if (!valid(table)) return kInvalidTable;
+    if (!key) return kNullKey;
+    if (bufferSize > kMaxKeyOrValueSize) return kBadValueBuffer;
+    if (valueBuffer && bufferSize < static_cast<size_t>(table->valueSize)) return kBufferTooSmall;
+    Place place = locate(table, key);
+    if (!place.node) {
+        if (valueBuffer) std::memset(valueBuffer, 0, bufferSize);
+        return kOk;
+    }
+    HashBucket &bucket = table->buckets[place.bucket];
+    uint32_t used_after = table->usedBuckets - (bucket.count == 1 ? 1 : 0);
+    PreparedResize shrink;
+    if (shrink_enabled(table) && table->shrinkThreshold >= load_of(used_after, table->bucketCount) &&
+        halving_allowed(table)) {
+        int status = prepare_resize(table, table->bucketCount / 2, table->hash, place.node, place.bucket, &shrink);
+        if (status != kOk) return status;
+    }
+    if (valueBuffer) std::memcpy(valueBuffer, place.node->value, static_cast<size_t>(table->valueSize));
+    if (place.previous)
+        place.previous->next = place.node->next;
+    else
+        bucket.head = place.node->next;
+    engine_free(place.node);
+    --table->itemCount;
+    if (--bucket.count == 0) --table->usedBuckets;
+    invalidate_iterators(table);
+    if (shrink.buckets) commit_resize(table, shrink);
+    return kOk;
+}
+
+int HashTableClear(HashTableType table)
+{
+    if (!valid(table)) return kInvalidTable;
+    PreparedResize shrink;
+    if (shrink_enabled(table) && halving_allowed(table)) {
+        /* The table is empty once cleared: no chain can overflow. */
+        shrink.count = table->bucketCount / 2;
+        shrink.hash = table->hash;
+        shrink.buckets = static_cast<HashBucket *>(engine_calloc(shrink.count, sizeof(HashBucket)));
+        if (!shrink.buckets) return kOutOfMemory;
+    }
+    free_all_nodes(table);
+    std::memset(table->buckets, 0, table->bucketCount * sizeof(HashBucket));
+    table->itemCount = 0;
+    table->usedBuckets = 0;
+    invalidate_iterators(table);
+    if (shrink.buckets) commit_resize(table, shrink);
+    return kOk;
+}
+
+int HashTableGetAttribute(HashTableType table, int attribute, void *value)
+{
+    if (!valid(table)) return kInvalidTable;
+    if (!value) return kNullPointer;
+    switch (attribute) {
+    case HASH_ATTR_NUM_ITEMS: *static_cast<int *>(value) = table->itemCount; return kOk;
+    case HASH_ATTR_NUM_BUCKETS: *static_cast<int *>(value) = static_cast<int>(table->bucketCount); return kOk;
+    case HASH_ATTR_LOAD: *static_cast<double *>(value) = load_of(table->usedBuckets, table->bucketCount); return kOk;
+    case HASH_ATTR_GROW_THRESHOLD: *static_cast<double *>(value) = table->growThreshold; return kOk;
+    case HASH_ATTR_SHRINK_THRESHOLD: *static_cast<double *>(value) = table->shrinkThreshold; return kOk;
+    case HASH_ATTR_HASH_FUNCTION: *static_cast<HashFunction *>(value) = table->hash; return kOk;
+    case HASH_ATTR_BUCKET_SIZES: {
+        int *sizes = static_cast<int *>(value);
+        for (uint32_t b = 0; b < table->bucketCount; ++b) sizes[b] = table->buckets[b].count;
+        return kOk;
+    }
+    default: return kBadAttribute;
+    }
+}
+
+int HashTableSetAttribute(HashTableType table, int attribute, ...)
+{
+    if (!valid(table)) return kInvalidTable;
+    if (attribute != HASH_ATTR_GROW_THRESHOLD && attribute != HASH_ATTR_SHRINK_THRESHOLD &&
+        attribute != HASH_ATTR_HASH_FUNCTION)
+        return kBadAttribute;
+    va_list args;
+    va_start(args, attribute);
+    double threshold = 0.0;
+    HashFunction hash = nullptr;
+    if (attribute == HASH_ATTR_HASH_FUNCTION)
+        hash = va_arg(args, HashFunction);
+    else
+        threshold = va_arg(args, double);
+    va_end(args);
+
+    PreparedResize resize;
+    double load = load_of(table->usedBuckets, table->bucketCount);
+    int status = kOk;
+    switch (attribute) {
+    case HASH_ATTR_GROW_THRESHOLD:
+        if (threshold != kDisabled && !(threshold >= 0.5 && threshold <= 1.0)) return kAttributeOutOfRange;
+        if (threshold != kDisabled && load >= threshold)
+            status = prepare_resize(table, uint64_t{table->bucketCount} * 2, table->hash, nullptr, 0, &resize);
+        if (status != kOk) return status;
+        table->growThreshold = threshold;
+        break;
+    case HASH_ATTR_SHRINK_THRESHOLD:
+        if (threshold != kDisabled && !(threshold >= 0.0 && threshold <= 0.5)) return kAttributeOutOfRange;
+        if (threshold != kDisabled && load <= threshold && halving_allowed(table))
+            status = prepare_resize(table, table->bucketCount / 2, table->hash, nullptr, 0, &resize);
+        if (status != kOk) return status;
+        table->shrinkThreshold = threshold;
+        break;
+    default: /* HASH_ATTR_HASH_FUNCTION: rehash at the current bucket count */
+        if (!hash) return kAttributeOutOfRange;
+        status = prepare_resize(table, table->bucketCount, hash, nullptr, 0, &resize);
+        if (status != kOk) return status;
+        break;
+    }
+    if (resize.buckets) commit_resize(table, resize);
+    return kOk;
+}
+
+int HashTableIteratorCreate(HashTableType table, size_t *iterator)
+{
+    if (iterator) *iterator = 0;
+    if (!valid(table)) return kInvalidTable;
+    if (!iterator) return kNullPointer;
+    uint32_t slot = 1;
+    while (slot < table->iteratorCount && (table->iterators[slot].state & kIteratorInUse)) ++slot;
+    if (slot >= table->iteratorCount) {
+        slot = table->iteratorCount ? table->iteratorCount : 1;
+        int status = grow_iterator_table(table);
+        if (status != kOk) return status;
+    }
+    IteratorSlot &s = table->iterators[slot];
+    int result;
+    if (table->itemCount > 0) {
+        s.bucket = next_used_bucket(table, 0);
+        s.state = kIteratorInUse | kIteratorValid;
+        result = 0;
+    } else {
+        s.bucket = 0;
+        s.state = kIteratorInUse | kIteratorValid | kIteratorAtEnd;
+        result = 1;
+    }
+    *iterator = slot;
+    __QEX_Resource_Acquire(s.token, toolbox::kResourceCategory, "Iterator %Iu for HashTableType 0x%0*p",
+                           static_cast<size_t>(slot), toolbox::kPointerDigits, table);
+    return result;
+}
+
+int HashTableIteratorGetItem(HashTableType table, size_t iterator, void *keyBuffer, size_t keyBufferSize,
+                             void *valueBuffer, size_t valueBufferSize)
+{
+    if (!valid(table)) return kInvalidTable;
+    IteratorSlot *slot = nullptr;
+    int status = usable_slot(table, iterator, &slot);
+    if (status != kOk) return status;
+    HashNode *node = node_of(table, *slot);
+    if (!node) return kIteratorInvalidated; /* cannot happen while the slot is valid */
+    size_t length = key_length(table, node_key(node));
+    size_t value_size = static_cast<size_t>(table->valueSize);
+    if (keyBufferSize == 0) return static_cast<int>(length);
+    if (valueBufferSize == 0) return table->valueSize;
+    if (!keyBuffer || !valueBuffer) return kNullPointer;
+    if (keyBufferSize < length || valueBufferSize < value_size) return kBufferTooSmall;
+    std::memcpy(keyBuffer, node_key(node), length);
+    std::memcpy(valueBuffer, node->value, value_size);
+    return kOk;
+}
+
+int HashTableIteratorAdvance(HashTableType table, size_t iterator)
+{
+    if (!valid(table)) return kInvalidTable;
+    IteratorSlot *slot = nullptr;
+    int status = usable_slot(table, iterator, &slot);
+    if (status != kOk) return status;
+    HashNode *node = node_of(table, *slot);
+    if (node && node->next) {
+        uint32_t position = (slot->state & kIteratorPosition) + 1;
+        slot->state = (slot->state & ~kIteratorPosition) | position;
+        return kOk;
+    }
+    uint32_t next = next_used_bucket(table, uint64_t{slot->bucket} + 1);
+    if (next < table->bucketCount) {
+        slot->bucket = next;
+        slot->state &= ~kIteratorPosition;
+        return kOk;
+    }
+    slot->state |= kIteratorAtEnd;
+    return 1;
+}
+
+int HashTableIteratorDispose(HashTableType table, size_t iterator)
+{
+    if (!valid(table)) return kInvalidTable;
+    if (iterator == 0 || iterator >= table->iteratorCount) return kNoSuchIterator;
+    IteratorSlot &s = table->iterators[iterator];
+    if (!(s.state & kIteratorInUse)) return kNoSuchIterator;
+    s.state &= ~kIteratorInUse;
+    __QEX_Resource_Release(s.token);
+    return kOk;
+}
+
+void HashTablePrint(HashTableType table)
+{
+    if (!valid(table)) return;
+    std::printf("size: %d, buckets: %d, load: %.1f%%, grow at %.1f%%, shrink at %.1f%%\n", table->itemCount,
+                static_cast<int>(table->bucketCount), load_of(table->usedBuckets, table->bucketCount) * 100.0,
+                percent_or_zero(table->growThreshold), percent_or_zero(table->shrinkThreshold));
+    std::printf("Item\tBucket\tKey\t\tValue\n-----------------------------------------------------------\n");
+    int item = 0;
+    for (uint32_t b = 0; b < table->bucketCount; ++b)
+        for (HashNode *node = table->buckets[b].head; node; node = node->next) {
+            std::printf("%d\t%d\t", item++, static_cast<int>(b));
+            if (table->keyKind == HASH_KEY_CSTRING)
+                std::printf("%s", reinterpret_cast<const char *>(node_key(node)));
+            else
+                print_bytes(node_key(node), static_cast<size_t>(table->keySize));
+            std::printf("\t");
+            print_bytes(node->value, static_cast<size_t>(table->valueSize));
+            std::printf("\n");
+        }
+}
+
+} // extern "C"
