@@ -17,16 +17,6 @@ namespace {
 
 constexpr int kExitOk = 0, kExitError = 1, kExitUsage = 2;
 
-struct InputField {
-    const char *name;
-    int32_t Inputs::*field;
-};
-constexpr InputField kInputFields[] = {
-    {"label", &Inputs::label}, {"err_code", &Inputs::err_code}, {"samp", &Inputs::samp},
-    {"freq", &Inputs::freq},   {"cap", &Inputs::cap},           {"loss", &Inputs::loss},
-    {"volt", &Inputs::volt},   {"size", &Inputs::size},
-};
-
 /* Reads a signed 32-bit integer member of a batch line, if present. */
 bool read_int32(const nlohmann::json &value, const std::string &key, int32_t lo, int32_t hi, int32_t &out,
                 std::string &problem)
@@ -53,7 +43,7 @@ bool parse_batch_line(const std::string &line, Inputs &in, IncomingError &err, s
     for (auto &[key, value] : j.items()) {
         bool known = false;
         for (const InputField &f : kInputFields)
-            if (key == f.name) {
+            if (key == f.key) {
                 if (!read_int32(value, key, INT32_MIN, INT32_MAX, in.*f.field, problem)) return false;
                 known = true;
             }

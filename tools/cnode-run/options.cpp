@@ -25,17 +25,6 @@ std::optional<int32_t> parse_int32(const std::string &text)
 
 namespace {
 
-struct IntFlag {
-    const char *name;
-    int32_t Inputs::*field;
-};
-
-constexpr IntFlag kInputFlags[] = {
-    {"--label", &Inputs::label}, {"--err-code", &Inputs::err_code}, {"--samp", &Inputs::samp},
-    {"--freq", &Inputs::freq},   {"--cap", &Inputs::cap},           {"--loss", &Inputs::loss},
-    {"--volt", &Inputs::volt},   {"--size", &Inputs::size},
-};
-
 std::string not_an_int(const std::string &flag, const std::string &value)
 {
     return "value of " + flag + " is not a signed 32-bit integer: '" + value + "'";
@@ -54,8 +43,8 @@ std::optional<std::string> parse_options(int argc, char **argv, Options &options
         };
         std::string v;
         bool handled = false;
-        for (const IntFlag &f : kInputFlags) {
-            if (flag != f.name) continue;
+        for (const InputField &f : kInputFields) {
+            if (flag != f.flag) continue;
             if (!value(v)) return flag + " needs a value";
             auto n = parse_int32(v);
             if (!n) return not_an_int(flag, v);

@@ -19,6 +19,19 @@ struct IncomingError {
     std::string source;
 };
 
+/* Each input under its flag and its name in a batch line. */
+struct InputField {
+    const char *flag;
+    const char *key;
+    int32_t Inputs::*field;
+};
+inline constexpr InputField kInputFields[] = {
+    {"--label", "label", &Inputs::label}, {"--err-code", "err_code", &Inputs::err_code},
+    {"--samp", "samp", &Inputs::samp},    {"--freq", "freq", &Inputs::freq},
+    {"--cap", "cap", &Inputs::cap},       {"--loss", "loss", &Inputs::loss},
+    {"--volt", "volt", &Inputs::volt},    {"--size", "size", &Inputs::size},
+};
+
 struct Options {
     Inputs inputs;
     IncomingError error;
