@@ -25,6 +25,7 @@ struct alignas(16) Block {
 volatile long g_live = 0;
 volatile long g_fail_remaining = 0;
 volatile long g_always_move = 0;
+volatile long g_resize_calls = 0;
 SRWLOCK g_lock = SRWLOCK_INIT;
 
 bool fail_now()
@@ -106,6 +107,7 @@ UHandle new_handle(size_t bytes)
 
 extern "C" int32_t NumericArrayResize(int32_t type_code, int32_t dims, UHandle *handle, size_t count)
 {
+    InterlockedIncrement(&g_resize_calls);
     size_t elem = element_size(type_code);
     if (!handle || dims < 1 || elem == 0) return kArgErr;
     size_t header = static_cast<size_t>(dims) * 4;
@@ -153,6 +155,7 @@ extern "C" int32_t DSDisposeHandle(UHandle handle)
 extern "C" void standin_mem_fail_nth(long n) { g_fail_remaining = n; }
 extern "C" void standin_mem_set_always_move(int on) { g_always_move = on; }
 extern "C" long standin_mem_live_handles(void) { return g_live; }
+extern "C" long standin_mem_resize_calls(void) { return g_resize_calls; }
 
 extern "C" UHandle standin_mem_new_array(size_t elem_size, int32_t count)
 {

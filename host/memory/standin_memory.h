@@ -31,6 +31,10 @@ STANDIN_MEM_API void standin_mem_fail_nth(long n);
 /* When on, every successful resize moves the block and poisons the old one. */
 STANDIN_MEM_API void standin_mem_set_always_move(int on);
 STANDIN_MEM_API long standin_mem_live_handles(void);
+/* How often this copy's NumericArrayResize was called, successful or not: a
+ * process may hold several copies of the memory manager, and this tells which
+ * one a module bound. */
+STANDIN_MEM_API long standin_mem_resize_calls(void);
 /* Conveniences for tests and tools: a 1-D array of count elements at the
  * element offset for elem_size, the count set; a counted string. */
 STANDIN_MEM_API UHandle standin_mem_new_array(size_t elem_size, int32_t count);

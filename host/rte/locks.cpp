@@ -25,6 +25,24 @@ rte::FailCountdown g_fail_new;
 rte::FailCountdown g_fail_get;
 volatile long g_live_locks = 0;
 
+/* Test hooks: called on the locking thread before CmtGetLock waits and after
+ * CmtReleaseLock has released, so a test can act at exactly those moments. */
+struct LockHooks {
+    standin_rte_lock_hook_t before_get;
+    standin_rte_lock_hook_t after_release;
+    void *context;
+};
+LockHooks g_hooks = {};
+SRWLOCK g_hooks_guard = SRWLOCK_INIT;
+
+LockHooks current_hooks()
+{
+    AcquireSRWLockShared(&g_hooks_guard);
+    LockHooks hooks = g_hooks;
+    ReleaseSRWLockShared(&g_hooks_guard);
+    return hooks;
+}
+
 Lock *find(int handle)
 {
     rte::TableLock guard;
@@ -54,6 +72,8 @@ extern "C" int standin_CmtGetLock(int handle)
 {
     Lock *l = find(handle);
     if (!l) return kInvalidHandle;
+    LockHooks hooks = current_hooks();
+    if (hooks.before_get) hooks.before_get(handle, hooks.context);
     if (g_fail_get.take()) return kLockFailed;
     EnterCriticalSection(&l->section);
     return 0;
@@ -73,6 +93,8 @@ extern "C" int standin_CmtReleaseLock(int handle)
     Lock *l = find(handle);
     if (!l) return kInvalidHandle;
     LeaveCriticalSection(&l->section);
+    LockHooks hooks = current_hooks();
+    if (hooks.after_release) hooks.after_release(handle, hooks.context);
     return 0;
 }
 
@@ -95,8 +117,17 @@ extern "C" void standin_rte_fail_lock_new_nth(long n) { g_fail_new.arm(n, false)
 extern "C" void standin_rte_fail_lock_get_nth(long n) { g_fail_get.arm(n, false); }
 extern "C" long standin_rte_live_locks(void) { return g_live_locks; }
 
+extern "C" void standin_rte_set_lock_hooks(standin_rte_lock_hook_t before_get, standin_rte_lock_hook_t after_release,
+                                           void *context)
+{
+    AcquireSRWLockExclusive(&g_hooks_guard);
+    g_hooks = {before_get, after_release, context};
+    ReleaseSRWLockExclusive(&g_hooks_guard);
+}
+
 void rte::reset_locks()
 {
     g_fail_new.arm(0, false);
     g_fail_get.arm(0, false);
+    standin_rte_set_lock_hooks(nullptr, nullptr, nullptr);
 }

@@ -29,6 +29,15 @@ STANDIN_RTE_API long standin_rte_total_allocations(void);
 STANDIN_RTE_API void standin_rte_fail_lock_new_nth(long n);
 STANDIN_RTE_API void standin_rte_fail_lock_get_nth(long n);
 STANDIN_RTE_API long standin_rte_live_locks(void);
+/* Hooks called on the locking thread, with the lock's handle: before_get
+ * before CmtGetLock waits for a lock, after_release once CmtReleaseLock has
+ * released it. Null removes a hook; the reset removes both. */
+typedef void (*standin_rte_lock_hook_t)(int lock, void *context);
+STANDIN_RTE_API void standin_rte_set_lock_hooks(standin_rte_lock_hook_t before_get,
+                                                standin_rte_lock_hook_t after_release, void *context);
+
+/* How often the abort entry "cnode_rte_get_abort_tlv" was called. */
+STANDIN_RTE_API long standin_rte_abort_entry_calls(void);
 
 /* Protection bookkeeping log: one line per _UP... call, "name(arg, arg, ...)",
  * pointers as 0x%016llx, integers in decimal. */

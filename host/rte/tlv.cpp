@@ -128,6 +128,7 @@ namespace {
 constexpr unsigned kAbortRecordSize = 456;
 INIT_ONCE g_abort_once = INIT_ONCE_STATIC_INIT;
 int g_abort_handle = 0;
+volatile long g_abort_entry_calls = 0;
 
 BOOL CALLBACK create_abort_tlv(PINIT_ONCE, PVOID, PVOID *)
 {
@@ -137,6 +138,9 @@ BOOL CALLBACK create_abort_tlv(PINIT_ONCE, PVOID, PVOID *)
 
 extern "C" int standin_cnode_rte_get_abort_tlv(void)
 {
+    InterlockedIncrement(&g_abort_entry_calls);
     InitOnceExecuteOnce(&g_abort_once, create_abort_tlv, nullptr, nullptr);
     return g_abort_handle;
 }
+
+extern "C" long standin_rte_abort_entry_calls(void) { return g_abort_entry_calls; }
