@@ -26,6 +26,12 @@ volatile long g_live = 0;
 volatile long g_fail_remaining = 0;
 volatile long g_always_move = 0;
 volatile long g_resize_calls = 0;
+struct ResizeCall {
+    int32_t type_code;
+    int32_t dims;
+    size_t count;
+};
+ResizeCall g_last_resize = {};
 SRWLOCK g_lock = SRWLOCK_INIT;
 
 bool fail_now()
@@ -108,6 +114,9 @@ UHandle new_handle(size_t bytes)
 extern "C" int32_t NumericArrayResize(int32_t type_code, int32_t dims, UHandle *handle, size_t count)
 {
     InterlockedIncrement(&g_resize_calls);
+    AcquireSRWLockExclusive(&g_lock);
+    g_last_resize = {type_code, dims, count};
+    ReleaseSRWLockExclusive(&g_lock);
     size_t elem = element_size(type_code);
     if (!handle || dims < 1 || elem == 0) return kArgErr;
     size_t header = static_cast<size_t>(dims) * 4;
@@ -156,6 +165,15 @@ extern "C" void standin_mem_fail_nth(long n) { g_fail_remaining = n; }
 extern "C" void standin_mem_set_always_move(int on) { g_always_move = on; }
 extern "C" long standin_mem_live_handles(void) { return g_live; }
 extern "C" long standin_mem_resize_calls(void) { return g_resize_calls; }
+
+extern "C" void standin_mem_last_resize(int32_t *type_code, int32_t *dims, size_t *count)
+{
+    AcquireSRWLockExclusive(&g_lock);
+    if (type_code) *type_code = g_last_resize.type_code;
+    if (dims) *dims = g_last_resize.dims;
+    if (count) *count = g_last_resize.count;
+    ReleaseSRWLockExclusive(&g_lock);
+}
 
 extern "C" UHandle standin_mem_new_array(size_t elem_size, int32_t count)
 {

@@ -78,11 +78,25 @@ extern "C" void standin_UPLibFreeDynPtrInfo(void *pointer, int kind, void *funct
     Line("_UPLibFreeDynPtrInfo").p(pointer).i(kind).p(function);
 }
 
+/* The two bookkeeping words of a string array are the engine's: the stand-in
+ * fills them with recognisable tokens (0xB0000000 + n and 0xC0000000 + n, n
+ * counting from 1 per filling call), so tests can follow them from the call
+ * that handed the array out to the one that frees it. */
+static volatile long g_bookkeeping_serial = 0;
+
+static void fill_bookkeeping(void *bookkeeping_1_address, void *bookkeeping_2_address)
+{
+    uintptr_t n = static_cast<uintptr_t>(InterlockedIncrement(&g_bookkeeping_serial));
+    if (bookkeeping_1_address) *static_cast<void **>(bookkeeping_1_address) = reinterpret_cast<void *>(0xB0000000u + n);
+    if (bookkeeping_2_address) *static_cast<void **>(bookkeeping_2_address) = reinterpret_cast<void *>(0xC0000000u + n);
+}
+
 extern "C" void standin_UPSetOutputStringArrayInfo(int kind, void *array_address, void *bookkeeping_2_address,
                                                    void *bookkeeping_1_address, size_t count, void *function)
 {
     Line("_UPSetOutputStringArrayInfo").i(kind).p(array_address).p(bookkeeping_2_address)
         .p(bookkeeping_1_address).u(count).p(function);
+    fill_bookkeeping(bookkeeping_1_address, bookkeeping_2_address);
 }
 
 extern "C" void standin_UPResizeStringArrayInfo(int kind, void *current, void *array_address,
@@ -91,6 +105,7 @@ extern "C" void standin_UPResizeStringArrayInfo(int kind, void *current, void *a
 {
     Line("_UPResizeStringArrayInfo").i(kind).p(current).p(array_address).p(bookkeeping_2_address)
         .p(bookkeeping_1_address).u(old_count).u(new_count).p(function);
+    fill_bookkeeping(bookkeeping_1_address, bookkeeping_2_address);
 }
 
 extern "C" void standin_UPLibFreeStringArrayInfo(void *array, int kind, void *bookkeeping_2,

@@ -38,9 +38,14 @@ STANDIN_RTE_API void standin_rte_set_lock_hooks(standin_rte_lock_hook_t before_g
 
 /* How often the abort entry "cnode_rte_get_abort_tlv" was called. */
 STANDIN_RTE_API long standin_rte_abort_entry_calls(void);
+/* How often CmtGetThreadLocalVar was called, by any thread. */
+STANDIN_RTE_API long standin_rte_tlv_get_calls(void);
 
 /* Protection bookkeeping log: one line per _UP... call, "name(arg, arg, ...)",
- * pointers as 0x%016llx, integers in decimal. */
+ * pointers as 0x%016llx, integers in decimal. _UPSetOutputStringArrayInfo and
+ * _UPResizeStringArrayInfo fill the two bookkeeping words they are given with
+ * 0xB0000000 + n (the first) and 0xC0000000 + n (the second), n counting
+ * filling calls from 1. */
 STANDIN_RTE_API size_t standin_rte_protection_log_count(void);
 /* Copies line i into buf (terminated, cut to size); returns its full length or -1. */
 STANDIN_RTE_API int standin_rte_protection_log_line(size_t i, char *buf, size_t size);

@@ -67,8 +67,13 @@ extern "C" int standin_CmtNewThreadLocalVar(unsigned int size, const void *initi
     return 0;
 }
 
+static volatile long g_tlv_get_calls = 0;
+
+extern "C" long standin_rte_tlv_get_calls(void) { return g_tlv_get_calls; }
+
 extern "C" int standin_CmtGetThreadLocalVar(int handle, void *record_out)
 {
+    InterlockedIncrement(&g_tlv_get_calls);
     if (!record_out) return kInvalidHandle;
     void **out = static_cast<void **>(record_out);
     *out = nullptr;
