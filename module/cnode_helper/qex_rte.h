@@ -87,6 +87,34 @@ QEX_RTE_IMPORT int QEX__mbsnbicmp(const unsigned char *a, const unsigned char *b
 QEX_RTE_IMPORT unsigned char *QEX__mbsrchr(const unsigned char *str, unsigned int c);
 QEX_RTE_IMPORT unsigned char *QEX__mbsstr(const unsigned char *str, const unsigned char *search);
 
+/* ---- module life cycle ---- */
+/* 1 pelmora.dll, 2 qex_gwrt.dll, any other value qexrte.dll serves the process. */
+QEX_RTE_IMPORT int32_t WhichRuntimeSupportDll(void);
+/* Registers a module with its linkage table (20-byte records), three further
+ * (table, count) pairs, an 8-byte block and its component list; non-zero
+ * when the module is attached. */
+QEX_RTE_IMPORT int32_t InitQEXRTDll(void *module, const void *linkage_table, int32_t linkage_count,
+                                    const void *table_1, int32_t count_1, const void *table_2, int32_t count_2,
+                                    const void *table_3, int32_t count_3, void *block,
+                                    const char *const *components);
+QEX_RTE_IMPORT void CloseQEXRTDll(void *module);
+QEX_RTE_IMPORT void QEXRTDllAbnormalExit(int32_t code);
+/* Protection checks of the protected exit-function registrations. */
+QEX_RTE_IMPORT void _UPLibChkSize(const void *pointer, size_t size, int32_t kind, int32_t count, int32_t check,
+                                  void *function);
+QEX_RTE_IMPORT void _UPLibClearArgs(void);
+QEX_RTE_IMPORT void _UPLibBreakpoint(int32_t kind, int64_t value, void *function);
+
+/* ---- debugger services: the per-thread debug environment ---- */
+/* The calling thread's debug environment, made if need be. */
+QEX_RTE_IMPORT void *__DBG_GetCurrentThreadEnv(void);
+/* Calls function(value, operand) on this thread, shielded against faults;
+ * 0 when it returned, else the code of the exception that ended it. */
+QEX_RTE_IMPORT int32_t __DBG_SafeCall(void (*function)(intptr_t, intptr_t), intptr_t value, intptr_t operand);
+/* Stores the thread-local-storage index that holds each thread's environment. */
+QEX_RTE_IMPORT void __GetLocalThreadEnvSlot(uint32_t *slot);
+QEX_RTE_IMPORT int32_t __SetCurrentDebuggingLevel(int32_t level);
+
 #ifdef __cplusplus
 }
 #endif

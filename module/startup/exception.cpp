@@ -1,0 +1,46 @@
+/* The exception handler that every function compiled for debugging names in
+ * its unwind information, and its release-build counterpart.
+ *
+ * A call that armed an exception continuation (__DBG_GetExceptionInfo, then
+ * __DBG_SetExceptionInfo) is resumed there when a hardware exception strikes
+ * in code it encloses: the handler writes the continuation's instruction,
+ * stack and frame pointers and a result of 1 into the context record and lets
+ * Windows continue, so __DBG_GetExceptionInfo seems to return a second time,
+ * now with 1.
+ *
+ * Resumption happens only while Windows dispatches the exception: during an
+ * unwind the handler is only told that frames are being left, and Windows
+ * would not honour a changed context there. A non-continuable exception is
+ * never resumed either (Windows would answer with a new exception instead).
+ * A continuation whose stack pointer lies below the faulting stack pointer
+ * belongs to a frame that no longer encloses the fault, and is ignored. */
+#include <windows.h>
+#include "cnode_debug.h"
+
+extern "C" int __qex_exception_handler(struct _EXCEPTION_RECORD *record, void *establisher_frame,
+                                       struct _CONTEXT *context, struct _DISPATCHER_CONTEXT *dispatcher_context)
+{
+    void *env = __DBG_InitializeThreadEnv();
+    __cnode_exception_info_t *continuation = nullptr;
+    if (env)
+        continuation = *reinterpret_cast<__cnode_exception_info_t **>(static_cast<unsigned char *>(env) +
+                                                                       QEX_DBG_ENV_EXCEPTION_INFO);
+    __qex_debug_exception(record, establisher_frame, context, dispatcher_context);
+
+    if (record->ExceptionFlags & (EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND | EXCEPTION_NONCONTINUABLE))
+        return ExceptionContinueSearch;
+    if (!continuation) return ExceptionContinueSearch;
+    if (reinterpret_cast<DWORD64>(continuation->stack_pointer) < context->Rsp) return ExceptionContinueSearch;
+
+    context->Rip = reinterpret_cast<DWORD64>(continuation->continuation);
+    context->Rsp = reinterpret_cast<DWORD64>(continuation->stack_pointer);
+    context->Rbp = reinterpret_cast<DWORD64>(continuation->frame_pointer);
+    context->Rax = 1;
+    return ExceptionContinueExecution;
+}
+
+extern "C" int __REL_CleanupExceptHandler(struct _EXCEPTION_RECORD *, void *, struct _CONTEXT *,
+                                          struct _DISPATCHER_CONTEXT *)
+{
+    return ExceptionContinueSearch;
+}
