@@ -9,7 +9,12 @@
  *
  * Everything that must survive a jump back into this frame (the abort longjmp,
  * or a resumption after a hardware exception) lives in volatile locals: after
- * the jump they hold the last values written, never stale register copies. */
+ * the jump they hold the last values written, never stale register copies.
+ *
+ * Compiled for debugging: the frame names the module's exception handler in
+ * its unwind information (which resumes a faulting call at the continuation
+ * armed in step 10), and keeps a debug frame in the thread's debug
+ * environment from entry to every return. */
 #include <string.h>
 #include "cnode.h"
 #include "cnode_debug.h"
@@ -54,6 +59,11 @@ extern "C" void __cnode_EntryPoint(void *__cnode_func_instance,
                                    int32_t *__cnode_func_param_samp_indx, int32_t *__cnode_func_param_unit_indx,
                                    int32_t *__cnode_func_param_volt_indx)
 {
+    asm(".seh_handler __qex_exception_handler, @except");
+    void *const volatile debug_env = __DBG_InitializeThreadEnv();
+    __qex_debug_frame_t debug_frame;
+    __DBG_EnterFunction(debug_env, &debug_frame, __FILE_NAME__);
+
     __cnode_gwerror *volatile error = __cnode_func_param_error;
     volatile int32_t cnode_error_code;
     volatile uint8_t cnode_error_status;
@@ -70,7 +80,10 @@ extern "C" void __cnode_EntryPoint(void *__cnode_func_instance,
     __cnode_SetEnableResourceTracking(0);
 
     /* 3: register the instance, bind the host memory manager. */
-    if (!__cnode_helper_initialize(__cnode_func_instance, error)) return;
+    if (!__cnode_helper_initialize(__cnode_func_instance, error)) {
+        __DBG_LeaveFunction(debug_env, &debug_frame);
+        return;
+    }
 
     /* 4: take over the cluster; it reads 1138 until the write-back. */
     cnode_error_code = error->code;
@@ -151,4 +164,5 @@ end:
     /* 16: the cluster, code before status. */
     error->code = cnode_error_code;
     error->status = cnode_error_status;
+    __DBG_LeaveFunction(debug_env, &debug_frame);
 }

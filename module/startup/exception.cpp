@@ -13,9 +13,45 @@
  * would not honour a changed context there. A non-continuable exception is
  * never resumed either (Windows would answer with a new exception instead).
  * A continuation whose stack pointer lies below the faulting stack pointer
- * belongs to a frame that no longer encloses the fault, and is ignored. */
+ * belongs to a frame that no longer encloses the fault, and is ignored.
+ *
+ * Besides the instruction, stack and frame pointers, the resumed function and
+ * its callers need the other non-volatile registers (rbx, rsi, rdi, r12 to
+ * r15, xmm6 to xmm15) as they would be had every call made from the armed
+ * function returned normally: the functions abandoned by the resumption never
+ * run their epilogues. The handler therefore unwinds a copy of the faulting
+ * context frame by frame, as the unwinder would, until it reaches the armed
+ * function's stack pointer, and resumes with that context. */
 #include <windows.h>
 #include "cnode_debug.h"
+
+namespace {
+
+/* More frames than any call chain inside a node call has. */
+constexpr int kMaxUnwoundFrames = 4096;
+
+/* Unwinds context out of every frame below target_sp; true when it arrives
+ * exactly at that stack pointer (the armed function's). */
+bool unwind_to(CONTEXT &context, DWORD64 target_sp)
+{
+    for (int frames = 0; frames < kMaxUnwoundFrames && context.Rsp < target_sp; ++frames) {
+        DWORD64 image_base = 0;
+        PRUNTIME_FUNCTION function = RtlLookupFunctionEntry(context.Rip, &image_base, nullptr);
+        if (!function) {
+            /* A leaf, or a call to a bad address: the return address is on top. */
+            context.Rip = *reinterpret_cast<DWORD64 *>(context.Rsp);
+            context.Rsp += sizeof(DWORD64);
+            continue;
+        }
+        void *handler_data = nullptr;
+        DWORD64 establisher = 0;
+        RtlVirtualUnwind(UNW_FLAG_NHANDLER, image_base, context.Rip, function, &context, &handler_data,
+                         &establisher, nullptr);
+    }
+    return context.Rsp == target_sp;
+}
+
+} // namespace
 
 extern "C" int __qex_exception_handler(struct _EXCEPTION_RECORD *record, void *establisher_frame,
                                        struct _CONTEXT *context, struct _DISPATCHER_CONTEXT *dispatcher_context)
@@ -32,6 +68,8 @@ extern "C" int __qex_exception_handler(struct _EXCEPTION_RECORD *record, void *e
     if (!continuation) return ExceptionContinueSearch;
     if (reinterpret_cast<DWORD64>(continuation->stack_pointer) < context->Rsp) return ExceptionContinueSearch;
 
+    CONTEXT unwound = *context;
+    if (unwind_to(unwound, reinterpret_cast<DWORD64>(continuation->stack_pointer))) *context = unwound;
     context->Rip = reinterpret_cast<DWORD64>(continuation->continuation);
     context->Rsp = reinterpret_cast<DWORD64>(continuation->stack_pointer);
     context->Rbp = reinterpret_cast<DWORD64>(continuation->frame_pointer);
