@@ -124,6 +124,14 @@ standin_DBG_SafeCall(void (*function)(intptr_t, intptr_t), intptr_t value, intpt
     return static_cast<int32_t>(record.code);
 }
 
+/* An engine unloaded while threads still hold environments must not leave
+ * its discard callback behind in their fiber-local slots. */
+void rte::debugger_process_detach()
+{
+    if (g_fls != FLS_OUT_OF_INDEXES) FlsFree(g_fls);
+    g_fls = FLS_OUT_OF_INDEXES;
+}
+
 extern "C" void *standin_rte_debugger_control_block(void) { return g_control_block; }
 extern "C" int32_t standin_rte_debugging_level(void) { return g_level; }
 extern "C" uint32_t standin_rte_thread_env_slot(void) { return slots_ready() ? g_tls : TLS_OUT_OF_INDEXES; }

@@ -11,6 +11,8 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID)
 {
     if (reason == DLL_THREAD_DETACH)
         rte::tlv_thread_detach();
+    else if (reason == DLL_PROCESS_DETACH)
+        rte::debugger_process_detach();
     return TRUE;
 }
 

@@ -42,5 +42,6 @@ void reset_switches();
 void reset_locks();
 void reset_protection_log();
 void tlv_thread_detach();
+void debugger_process_detach();
 
 } // namespace rte
