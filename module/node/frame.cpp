@@ -13,8 +13,10 @@
  *
  * Compiled for debugging: the frame names the module's exception handler in
  * its unwind information (which resumes a faulting call at the continuation
- * armed in step 10), and keeps a debug frame in the thread's debug
- * environment from entry to every return. */
+ * armed in step 10), keeps a debug frame in the thread's debug environment
+ * from entry to every return, and announces its entry and exit to the
+ * debugger (__qex_pharlap_enter and __qex_pharlap_leave, with the debug frame
+ * as the call's record). */
 #include <string.h>
 #include "cnode.h"
 #include "cnode_debug.h"
@@ -62,6 +64,7 @@ extern "C" void __cnode_EntryPoint(void *__cnode_func_instance,
     asm(".seh_handler __qex_exception_handler, @except");
     void *const volatile debug_env = __DBG_InitializeThreadEnv();
     __qex_debug_frame_t debug_frame;
+    __qex_pharlap_enter(reinterpret_cast<void *>(&__cnode_EntryPoint), &debug_frame);
     __DBG_EnterFunction(debug_env, &debug_frame, __FILE_NAME__);
 
     __cnode_gwerror *volatile error = __cnode_func_param_error;
@@ -81,6 +84,7 @@ extern "C" void __cnode_EntryPoint(void *__cnode_func_instance,
 
     /* 3: register the instance, bind the host memory manager. */
     if (!__cnode_helper_initialize(__cnode_func_instance, error)) {
+        __qex_pharlap_leave(reinterpret_cast<void *>(&__cnode_EntryPoint), &debug_frame);
         __DBG_LeaveFunction(debug_env, &debug_frame);
         return;
     }
@@ -164,5 +168,6 @@ end:
     /* 16: the cluster, code before status. */
     error->code = cnode_error_code;
     error->status = cnode_error_status;
+    __qex_pharlap_leave(reinterpret_cast<void *>(&__cnode_EntryPoint), &debug_frame);
     __DBG_LeaveFunction(debug_env, &debug_frame);
 }
