@@ -94,6 +94,12 @@ void print_usage()
         "  --batch   read JSON Lines from standard input, run the node once per line on\n"
         "            one instance, write one JSON object per line\n"
         "  --module  load another node module instead of parse_measurement.dll\n"
+        "  debugging (one call, unattended; stops are printed, or listed under \"stops\" with --json):\n"
+        "    --break N[,M...]           hold the node at those stoppoint entries (1 to 41)\n"
+        "    --step into|next|over|out  step from the first stop (from entry 1 without --break)\n"
+        "    --abort-at N               a second thread requests the abort at entry N (code 1039)\n"
+        "    --fault-at N               the node's thread faults at entry N (code 1138)\n"
+        "    --trace                    print every debugger message; alone, as a native debugger sees them\n"
         "exit status: 0 all calls came back with status 0, 1 an error was reported, 2 bad usage");
 }
 
