@@ -83,15 +83,20 @@ constexpr uint32_t kIteratorInUse = 0x20000000;
 constexpr uint32_t kIteratorValid = 0x40000000;
 constexpr uint32_t kIteratorAtEnd = 0x80000000;
 
-/* One allocation per pair: the links, then the key copy, then the value copy
- * at the next 8-byte boundary. */
+/* One allocation per pair: the link to the next node, the key copy right
+ * behind it, then the value copy at the next 8-byte boundary. Keeping the
+ * copies inline (no pointers to them) keeps a lookup to one cache line per
+ * node visited and the table small. */
 struct HashNode {
     HashNode *next;
-    unsigned char *value;
 };
 
+/* count and head are the bucket record; headHash, in what would be padding,
+ * is the hash of the head node's key, so that a lookup can tell from the
+ * bucket alone whether the head can be the key it seeks. */
 struct HashBucket {
     int32_t count;
+    uint32_t headHash;
     HashNode *head;
 };
 
@@ -102,8 +107,6 @@ struct IteratorSlot {
 };
 
 using KeyCompare = int (*)(const void *stored, const void *key, size_t keySize);
-
-int compare_fixed_keys(const void *stored, const void *key, size_t keySize) { return std::memcmp(stored, key, keySize); }
 
 int compare_string_keys(const void *stored, const void *key, size_t)
 {
@@ -141,10 +144,52 @@ bool valid(HashTableType table) { return table && table->magic == kTableMagic; }
 
 unsigned char *node_key(HashNode *node) { return reinterpret_cast<unsigned char *>(node + 1); }
 
+size_t aligned8(size_t n) { return (n + 7) & ~size_t{7}; }
+
 size_t key_length(HashTableType table, const void *key)
 {
     if (table->keyKind == HASH_KEY_CSTRING) return std::strlen(static_cast<const char *>(key)) + 1;
     return static_cast<size_t>(table->keySize);
+}
+
+/* Copies n bytes between blocks that do not overlap. Sizes up to 32 bytes (an
+ * instance record, a pointer, a handle) are copied inline by two possibly
+ * overlapping fixed-size moves instead of a call into the C runtime. */
+inline void copy_small(void *to, const void *from, size_t n)
+{
+    auto *d = static_cast<unsigned char *>(to);
+    const auto *s = static_cast<const unsigned char *>(from);
+    if (n >= 16 && n <= 32) {
+        unsigned char head[16], tail[16];
+        __builtin_memcpy(head, s, 16);
+        __builtin_memcpy(tail, s + n - 16, 16);
+        __builtin_memcpy(d, head, 16);
+        __builtin_memcpy(d + n - 16, tail, 16);
+    } else if (n >= 8 && n < 16) {
+        uint64_t head, tail;
+        __builtin_memcpy(&head, s, 8);
+        __builtin_memcpy(&tail, s + n - 8, 8);
+        __builtin_memcpy(d, &head, 8);
+        __builtin_memcpy(d + n - 8, &tail, 8);
+    } else if (n >= 4 && n < 8) {
+        uint32_t head, tail;
+        __builtin_memcpy(&head, s, 4);
+        __builtin_memcpy(&tail, s + n - 4, 4);
+        __builtin_memcpy(d, &head, 4);
+        __builtin_memcpy(d + n - 4, &tail, 4);
+    } else if (n > 0 && n < 4) {
+        d[0] = s[0];
+        d[n / 2] = s[n / 2];
+        d[n - 1] = s[n - 1];
+    } else if (n > 32) {
+        std::memcpy(d, s, n);
+    }
+}
+
+/* The value copy lies behind the key copy, at the next 8-byte boundary. */
+unsigned char *node_value(HashTableType table, HashNode *node)
+{
+    return node_key(node) + aligned8(key_length(table, node_key(node)));
 }
 
 /* 8-byte fixed keys hashed by the table's own hash take the inlined path. */
@@ -168,32 +213,19 @@ double load_of(uint32_t used, uint32_t bucketCount)
 
 /* Where a key is, or would go. */
 struct Place {
+    uint32_t hash;
     uint32_t bucket;
     HashNode *node;     /* null when the key is absent */
     HashNode *previous; /* the node before it in the chain, null at the head */
 };
 
-Place locate(HashTableType table, const void *key)
+/* The general search: any key kind, any hash function. */
+[[gnu::noinline]] Place locate_general(HashTableType table, const void *key)
 {
     Place place{};
-    if (is_plain_fixed8(table)) {
-        uint64_t wanted;
-        std::memcpy(&wanted, key, sizeof wanted);
-        place.bucket = bucket_index(toolbox::lookup3_hash8(key), table->bucketCount);
-        for (HashNode *node = table->buckets[place.bucket].head; node; node = node->next) {
-            uint64_t stored;
-            std::memcpy(&stored, node_key(node), sizeof stored);
-            if (stored == wanted) {
-                place.node = node;
-                return place;
-            }
-            place.previous = node;
-        }
-        place.previous = nullptr;
-        return place;
-    }
     size_t length = key_length(table, key);
-    place.bucket = bucket_index(hash_with(table->hash, key, length), table->bucketCount);
+    place.hash = hash_with(table->hash, key, length);
+    place.bucket = bucket_index(place.hash, table->bucketCount);
     for (HashNode *node = table->buckets[place.bucket].head; node; node = node->next) {
         if (table->compare(node_key(node), key, static_cast<size_t>(table->keySize)) == 0) {
             place.node = node;
@@ -205,7 +237,41 @@ Place locate(HashTableType table, const void *key)
     return place;
 }
 
-size_t aligned8(size_t n) { return (n + 7) & ~size_t{7}; }
+/* The search for an 8-byte key hashed by the table's own hash: the hash
+ * inlined, keys compared as one word. */
+[[gnu::always_inline]] inline Place locate_fixed8(HashTableType table, const void *key)
+{
+    Place place{};
+    uint64_t wanted;
+    std::memcpy(&wanted, key, sizeof wanted);
+    place.hash = toolbox::lookup3_hash8(key);
+    place.bucket = bucket_index(place.hash, table->bucketCount);
+    const HashBucket &bucket = table->buckets[place.bucket];
+    HashNode *node = bucket.head;
+    /* A head of another hash cannot hold the key: step past it without
+     * waiting for the node itself. */
+    if (node && bucket.headHash != place.hash) {
+        place.previous = node;
+        node = node->next;
+    }
+    for (; node; node = node->next) {
+        uint64_t stored;
+        std::memcpy(&stored, node_key(node), sizeof stored);
+        if (stored == wanted) {
+            place.node = node;
+            return place;
+        }
+        place.previous = node;
+    }
+    place.previous = nullptr;
+    return place;
+}
+
+/* Where a key is, or would go. */
+[[gnu::always_inline]] inline Place locate(HashTableType table, const void *key)
+{
+    return is_plain_fixed8(table) ? locate_fixed8(table, key) : locate_general(table, key);
+}
 
 HashNode *new_node(HashTableType table, const void *key, const void *value)
 {
@@ -218,16 +284,16 @@ HashNode *new_node(HashTableType table, const void *key, const void *value)
     auto *node = static_cast<HashNode *>(engine_malloc(bytes));
     if (!node) return nullptr;
     node->next = nullptr;
-    node->value = reinterpret_cast<unsigned char *>(node) + value_offset;
     std::memcpy(node_key(node), key, length);
-    std::memcpy(node->value, value, static_cast<size_t>(table->valueSize));
+    std::memcpy(reinterpret_cast<unsigned char *>(node) + value_offset, value, static_cast<size_t>(table->valueSize));
     return node;
 }
 
 /* Pushes a node at the head of bucket b of the given array. */
-void push_node(HashBucket *buckets, uint32_t b, HashNode *node, uint32_t *used)
+void push_node(HashBucket *buckets, uint32_t b, HashNode *node, uint32_t hash, uint32_t *used)
 {
     HashBucket &bucket = buckets[b];
+    bucket.headHash = hash;
     if (bucket.count == 0) ++*used;
     node->next = bucket.head;
     bucket.head = node;
@@ -317,8 +383,8 @@ void commit_resize(HashTableType table, const PreparedResize &resize)
         while (node) {
             HashNode *next = node->next;
             const unsigned char *key = node_key(node);
-            uint32_t target = bucket_index(hash_with(table->hash, key, key_length(table, key)), resize.count);
-            push_node(table->buckets, target, node, &table->usedBuckets);
+            uint32_t hash = hash_with(table->hash, key, key_length(table, key));
+            push_node(table->buckets, bucket_index(hash, resize.count), node, hash, &table->usedBuckets);
             node = next;
         }
     }
@@ -454,7 +520,7 @@ int HashTableCreate(int initialSize, int keyKind, size_t keySize, size_t valueSi
     made->keySize = keyKind == HASH_KEY_FIXED ? static_cast<int32_t>(keySize) : 0;
     made->valueSize = static_cast<int32_t>(valueSize);
     made->hash = &Lookup3_hashlittle;
-    made->compare = keyKind == HASH_KEY_FIXED ? &compare_fixed_keys : &compare_string_keys;
+    made->compare = keyKind == HASH_KEY_FIXED ? &std::memcmp : &compare_string_keys;
     made->minBuckets = static_cast<uint32_t>(buckets);
     made->growThreshold = kDefaultGrowThreshold;
     made->shrinkThreshold = kDisabled;
@@ -502,10 +568,10 @@ int HashTableInsertItem(HashTableType table, const void *key, const void *value)
         }
     }
     if (fresh) {
-        push_node(table->buckets, place.bucket, fresh, &table->usedBuckets);
+        push_node(table->buckets, place.bucket, fresh, place.hash, &table->usedBuckets);
         ++table->itemCount;
     } else {
-        std::memcpy(place.node->value, value, static_cast<size_t>(table->valueSize));
+        std::memcpy(node_value(table, place.node), value, static_cast<size_t>(table->valueSize));
     }
     invalidate_iterators(table);
     if (growth.buckets) commit_resize(table, growth);
@@ -518,10 +584,19 @@ int HashTableGetItem(HashTableType table, const void *key, void *valueBuffer, si
     if (!key) return kNullKey;
     if (bufferSize == 0) return table->valueSize;
     if (!valueBuffer) return kBadValueBuffer;
-    if (bufferSize < static_cast<size_t>(table->valueSize)) return kBufferTooSmall;
-    Place place = locate(table, key);
-    if (place.node)
-        std::memcpy(valueBuffer, place.node->value, static_cast<size_t>(table->valueSize));
+    size_t value_size = static_cast<size_t>(table->valueSize);
+    if (bufferSize < value_size) return kBufferTooSmall;
+    /* The registry's lookup: kept short, the value right behind the 8-byte key. */
+    const unsigned char *value = nullptr;
+    if (is_plain_fixed8(table)) {
+        HashNode *node = locate_fixed8(table, key).node;
+        if (node) value = node_key(node) + 8;
+    } else {
+        HashNode *node = locate_general(table, key).node;
+        if (node) value = node_value(table, node);
+    }
+    if (value)
+        copy_small(valueBuffer, value, value_size);
     else
         std::memset(valueBuffer, 0, bufferSize);
     return kOk;
@@ -555,11 +630,16 @@ int HashTableRemoveItem(HashTableType table, const void *key, void *valueBuffer,
         int status = prepare_resize(table, table->bucketCount / 2, table->hash, place.node, place.bucket, &shrink);
         if (status != kOk) return status;
     }
-    if (valueBuffer) std::memcpy(valueBuffer, place.node->value, static_cast<size_t>(table->valueSize));
-    if (place.previous)
+    if (valueBuffer) std::memcpy(valueBuffer, node_value(table, place.node), static_cast<size_t>(table->valueSize));
+    if (place.previous) {
         place.previous->next = place.node->next;
-    else
+    } else {
         bucket.head = place.node->next;
+        if (bucket.head) {
+            const unsigned char *key = node_key(bucket.head);
+            bucket.headHash = hash_with(table->hash, key, key_length(table, key));
+        }
+    }
     engine_free(place.node);
     --table->itemCount;
     if (--bucket.count == 0) --table->usedBuckets;
@@ -697,7 +777,7 @@ int HashTableIteratorGetItem(HashTableType table, size_t iterator, void *keyBuff
     if (!keyBuffer || !valueBuffer) return kNullPointer;
     if (keyBufferSize < length || valueBufferSize < value_size) return kBufferTooSmall;
     std::memcpy(keyBuffer, node_key(node), length);
-    std::memcpy(valueBuffer, node->value, value_size);
+    std::memcpy(valueBuffer, node_value(table, node), value_size);
     return kOk;
 }
 
@@ -750,7 +830,7 @@ void HashTablePrint(HashTableType table)
             else
                 print_bytes(node_key(node), static_cast<size_t>(table->keySize));
             std::printf("\t");
-            print_bytes(node->value, static_cast<size_t>(table->valueSize));
+            print_bytes(node_value(table, node), static_cast<size_t>(table->valueSize));
             std::printf("\n");
         }
 }

@@ -1,0 +1,239 @@
+/* Speed of the toolbox containers against the standard library in the same
+ * process: the list against std::vector, the hash table against
+ * std::unordered_map with std::hash, and the lookup3 hash against memcpy of the
+ * same buffer. Every row prints both timings and subject / baseline.
+ *
+ * Subject and baseline runs alternate, so that both see the same load of a
+ * shared machine; each side reports the median of its runs. */
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <string>
+#include <unordered_map>
+#include <vector>
+#include "harness.h"
+#include "toolbox.h"
+
+namespace {
+
+struct Timing {
+    double subject_ns;
+    double baseline_ns;
+};
+
+double median(std::vector<double> samples)
+{
+    std::sort(samples.begin(), samples.end());
+    return samples[samples.size() / 2];
+}
+
+/* ns per operation of subject() and baseline(), each timed run preceded by
+ * its untimed setup; one warm-up run each. */
+template <typename SubjectSetup, typename Subject, typename BaselineSetup, typename Baseline>
+Timing alternate(SubjectSetup &&subject_setup, Subject &&subject, BaselineSetup &&baseline_setup,
+                 Baseline &&baseline, long ops, int runs)
+{
+    std::vector<double> s, b;
+    for (int i = 0; i <= runs; ++i) {
+        subject_setup();
+        double t0 = bench::now_ns();
+        subject();
+        double t1 = bench::now_ns();
+        baseline_setup();
+        double t2 = bench::now_ns();
+        baseline();
+        double t3 = bench::now_ns();
+        if (i == 0) continue; /* warm-up */
+        s.push_back((t1 - t0) / static_cast<double>(ops));
+        b.push_back((t3 - t2) / static_cast<double>(ops));
+    }
+    return {median(s), median(b)};
+}
+
+template <typename Subject, typename Baseline>
+Timing alternate(Subject &&subject, Baseline &&baseline, long ops, int runs)
+{
+    auto nothing = [] {};
+    return alternate(nothing, subject, nothing, baseline, ops, runs);
+}
+
+void report(const char *name, Timing t, const char *baseline_name)
+{
+    bench::report(name, t.subject_ns, baseline_name, t.baseline_ns);
+}
+
+/* ---------------------------------- lists ---------------------------------- */
+
+void bench_lists()
+{
+    constexpr long kAppends = 1000000;
+    report("list append, 10^6 ints",
+           alternate(
+               [] {
+                   ListType list = ListCreate(sizeof(int));
+                   for (int i = 0; i < kAppends; ++i) ListInsertItem(list, &i, LIST_POS_END);
+                   bench::keep(list);
+                   ListDispose(list);
+               },
+               [] {
+                   std::vector<int> v;
+                   for (int i = 0; i < kAppends; ++i) v.push_back(i);
+                   bench::keep(v);
+               },
+               kAppends, 7),
+           "vector push_back");
+
+    constexpr long kFront = 10000;
+    report("list insert at front, 10^4 ints",
+           alternate(
+               [] {
+                   ListType list = ListCreate(sizeof(int));
+                   for (int i = 0; i < kFront; ++i) ListInsertItem(list, &i, LIST_POS_FRONT);
+                   bench::keep(list);
+                   ListDispose(list);
+               },
+               [] {
+                   std::vector<int> v;
+                   for (int i = 0; i < kFront; ++i) v.insert(v.begin(), i);
+                   bench::keep(v);
+               },
+               kFront, 7),
+           "vector insert at begin");
+
+    constexpr int kFindItems = 100000;
+    ListType list = ListCreate(sizeof(int));
+    std::vector<int> v;
+    for (int i = 0; i < kFindItems; ++i) {
+        ListInsertItem(list, &i, LIST_POS_END);
+        v.push_back(i);
+    }
+    int missing = -1;
+    /* one search through all items per run, reported per item */
+    report("ListFindItem over 10^5 ints (per item)",
+           alternate([&] { bench::keep(ListFindItem(list, &missing, LIST_POS_FRONT, nullptr)); },
+                     [&] { bench::keep(std::find(v.begin(), v.end(), missing)); }, kFindItems, 21),
+           "std::find");
+    ListDispose(list);
+}
+
+/* ------------------------------- hash tables ------------------------------- */
+
+constexpr long kKeys = 100000;
+
+struct Value {
+    uint64_t a, b;
+};
+
+/* Builds, reads and empties a table and a map of the same pairs. */
+template <typename Key, typename TableKey>
+void bench_table_against_map(const char *what, int keyKind, size_t keySize, const std::vector<Key> &keys,
+                             TableKey table_key)
+{
+    std::vector<Key> lookups = keys;
+    std::shuffle(lookups.begin(), lookups.end(), std::mt19937(99));
+    HashTableType table = nullptr;
+    std::unordered_map<Key, Value> map;
+    auto new_table = [&] {
+        if (table) HashTableDispose(table);
+        HashTableCreate(0, keyKind, keySize, sizeof(Value), &table);
+    };
+    auto fill_table = [&] {
+        Value v{1, 2};
+        for (const Key &k : keys) HashTableInsertItem(table, table_key(k), &v);
+    };
+    auto new_map = [&] { map = std::unordered_map<Key, Value>(); };
+    auto fill_map = [&] {
+        for (const Key &k : keys) map.emplace(k, Value{1, 2});
+    };
+    char name[96];
+
+    std::snprintf(name, sizeof name, "hash insert, 10^5 %s", what);
+    report(name, alternate(new_table, fill_table, new_map, fill_map, kKeys, 9), "unordered_map emplace");
+
+    /* both are full now */
+    std::snprintf(name, sizeof name, "hash get, 10^5 %s", what);
+    report(name,
+           alternate(
+               [&] {
+                   uint64_t sum = 0;
+                   for (const Key &k : lookups) {
+                       Value v;
+                       HashTableGetItem(table, table_key(k), &v, sizeof v);
+                       sum += v.a;
+                   }
+                   bench::keep(sum);
+               },
+               [&] {
+                   uint64_t sum = 0;
+                   for (const Key &k : lookups) {
+                       auto it = map.find(k);
+                       Value v = it != map.end() ? it->second : Value{0, 0};
+                       sum += v.a;
+                   }
+                   bench::keep(sum);
+               },
+               kKeys, 21),
+           "unordered_map find");
+
+    std::snprintf(name, sizeof name, "hash remove, 10^5 %s", what);
+    report(name,
+           alternate([&] { new_table(); fill_table(); },
+                     [&] {
+                         for (const Key &k : lookups) {
+                             Value v;
+                             HashTableRemoveItem(table, table_key(k), &v, sizeof v);
+                         }
+                     },
+                     [&] { new_map(); fill_map(); },
+                     [&] {
+                         for (const Key &k : lookups) map.erase(k);
+                     },
+                     kKeys, 9),
+           "unordered_map erase");
+    HashTableDispose(table);
+}
+
+void bench_tables()
+{
+    std::mt19937_64 random(42);
+    std::vector<uint64_t> fixed(kKeys);
+    for (auto &k : fixed) k = random() & ~uint64_t{15}; /* pointer-like keys */
+    bench_table_against_map("8-byte keys", HASH_KEY_FIXED, 8, fixed, [](const uint64_t &k) { return &k; });
+
+    std::vector<std::string> strings;
+    for (long i = 0; i < kKeys; ++i) strings.push_back("k" + std::to_string(random() % 1000) + "_" + std::to_string(i));
+    bench_table_against_map("short string keys", HASH_KEY_CSTRING, 0, strings,
+                            [](const std::string &k) { return k.c_str(); });
+}
+
+/* ------------------------------ the lookup3 hash ------------------------------ */
+
+void bench_lookup3()
+{
+    constexpr long kBytes = 64 * 1024;
+    std::vector<unsigned char> source(kBytes), target(kBytes);
+    std::mt19937 random(3);
+    for (auto &b : source) b = static_cast<unsigned char>(random());
+    Timing t = alternate([&] { bench::keep(Lookup3_hashlittle(source.data(), kBytes)); },
+                         [&] {
+                             std::memcpy(target.data(), source.data(), kBytes);
+                             bench::keep(target[0]);
+                         },
+                         kBytes, 51);
+    report("Lookup3_hashlittle over 64 KiB (per byte)", t, "memcpy");
+    std::printf("%-44s %10.1f MB/s   %-28s %10.1f MB/s\n", "  throughput", 1e3 / t.subject_ns, "memcpy",
+                1e3 / t.baseline_ns);
+}
+
+} // namespace
+
+int main()
+{
+    std::printf("toolbox containers (ratio = toolbox / standard library; below 1 is faster)\n");
+    bench_lists();
+    bench_tables();
+    bench_lookup3();
+    return 0;
+}
