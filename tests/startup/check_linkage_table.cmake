@@ -1,0 +1,75 @@
+# Checks that the built DLL's linkage table is complete: every function with
+# external C linkage that the module's objects define is listed (the module's
+# own atexit and exit under those names), and every other listed name is a
+# function the DLL imports from a Windows system library.
+#   cmake -DRUN=<wine-run.sh> -DDUMP=<linkage_dump.exe> -DNM=<nm> -DOBJDUMP=<objdump>
+#         -DOBJECT_LIST=<file> -DDLL=<parse_measurement.dll> -P check_linkage_table.cmake
+cmake_minimum_required(VERSION 3.25)
+
+execute_process(COMMAND ${RUN} ${DUMP} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "the dump program failed (${rc})")
+endif()
+string(REPLACE "\r" "" dump "${dump}")
+string(REGEX REPLACE "\n$" "" dump "${dump}")
+string(REPLACE "\n" ";" listed "${dump}")
+list(LENGTH listed listed_count)
+message(STATUS "${listed_count} names listed")
+
+# Defined global text symbols of each object.
+file(STRINGS ${OBJECT_LIST} objects)
+set(defined)
+foreach(object IN LISTS objects)
+  execute_process(COMMAND ${NM} -g --defined-only ${object} OUTPUT_VARIABLE text)
+  string(REGEX MATCHALL "\n[0-9a-f]+ T [^\n]+" lines "\n${text}")
+  foreach(line IN LISTS lines)
+    string(REGEX REPLACE "^\n[0-9a-f]+ T " "" name "${line}")
+    if(name MATCHES "^(_Z|\\.)")
+      continue()
+    endif()
+    string(REGEX REPLACE "^__QEX_LinkName_" "" name "${name}")
+    list(APPEND defined "${name}")
+  endforeach()
+endforeach()
+list(REMOVE_DUPLICATES defined)
+
+set(missing)
+foreach(name IN LISTS defined)
+  if(NOT name IN_LIST listed)
+    list(APPEND missing "${name}")
+  endif()
+endforeach()
+
+# What the DLL imports from Windows system libraries, by name.
+execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE imports_text)
+string(REPLACE "\n" ";" import_lines "${imports_text}")
+set(windows_imports)
+set(in_windows_library FALSE)
+foreach(line IN LISTS import_lines)
+  if(line MATCHES "DLL Name: (.+)$")
+    string(TOLOWER "${CMAKE_MATCH_1}" library)
+    set(in_windows_library FALSE)
+    if(library MATCHES "^(kernel32|user32|advapi32|shell32)\\.dll$")
+      set(in_windows_library TRUE)
+    endif()
+  elseif(in_windows_library AND line MATCHES "^\t[0-9a-f]+[\t ]+[0-9]+ +([A-Za-z_][A-Za-z0-9_]*)$")
+    list(APPEND windows_imports "${CMAKE_MATCH_1}")
+  endif()
+endforeach()
+
+set(unexplained)
+foreach(name IN LISTS listed)
+  if(NOT name IN_LIST defined AND NOT name IN_LIST windows_imports)
+    list(APPEND unexplained "${name}")
+  endif()
+endforeach()
+
+if(missing OR unexplained)
+  message(FATAL_ERROR "linkage table incomplete or wrong\n  missing: ${missing}\n  neither the module's nor a Windows import: ${unexplained}")
+endif()
+list(FIND listed "atexit" atexit_at)
+list(FIND listed "exit" exit_at)
+if(atexit_at LESS 0 OR exit_at LESS 0)
+  message(FATAL_ERROR "the module's atexit and exit are not listed under those names")
+endif()
+message(STATUS "every function of the module's objects is listed")
