@@ -19,11 +19,14 @@
  *     an insertion, or a failed shrink after a removal, leaves the table
  *     without the insertion or removal;
  *   - an iterator slot in use and valid points at an existing node; every
- *     change of the table clears the valid bit of every slot.
+ *     change of the table clears the valid bit of every slot;
+ *   - a non-empty bucket's headHash is the hash of its head node's key under
+ *     the table's hash function, so that an 8-byte-key lookup can step past a
+ *     head that cannot match without waiting for the node itself.
  *
  * Choices where the contract is open:
- *   - Each node is one engine allocation holding the node's links, the key
- *     copy and the value copy; replacing the value of an existing key copies
+ *   - Each node is one engine allocation holding the link to the next node,
+ *     the key copy and the value copy; replacing the value of an existing key copies
  *     the new value over the old one and cannot fail for lack of memory.
  *   - A failed attribute change that needed a resize keeps the previous
  *     threshold or hash function.
@@ -150,40 +153,6 @@ size_t key_length(HashTableType table, const void *key)
 {
     if (table->keyKind == HASH_KEY_CSTRING) return std::strlen(static_cast<const char *>(key)) + 1;
     return static_cast<size_t>(table->keySize);
-}
-
-/* Copies n bytes between blocks that do not overlap. Sizes up to 32 bytes (an
- * instance record, a pointer, a handle) are copied inline by two possibly
- * overlapping fixed-size moves instead of a call into the C runtime. */
-inline void copy_small(void *to, const void *from, size_t n)
-{
-    auto *d = static_cast<unsigned char *>(to);
-    const auto *s = static_cast<const unsigned char *>(from);
-    if (n >= 16 && n <= 32) {
-        unsigned char head[16], tail[16];
-        __builtin_memcpy(head, s, 16);
-        __builtin_memcpy(tail, s + n - 16, 16);
-        __builtin_memcpy(d, head, 16);
-        __builtin_memcpy(d + n - 16, tail, 16);
-    } else if (n >= 8 && n < 16) {
-        uint64_t head, tail;
-        __builtin_memcpy(&head, s, 8);
-        __builtin_memcpy(&tail, s + n - 8, 8);
-        __builtin_memcpy(d, &head, 8);
-        __builtin_memcpy(d + n - 8, &tail, 8);
-    } else if (n >= 4 && n < 8) {
-        uint32_t head, tail;
-        __builtin_memcpy(&head, s, 4);
-        __builtin_memcpy(&tail, s + n - 4, 4);
-        __builtin_memcpy(d, &head, 4);
-        __builtin_memcpy(d + n - 4, &tail, 4);
-    } else if (n > 0 && n < 4) {
-        d[0] = s[0];
-        d[n / 2] = s[n / 2];
-        d[n - 1] = s[n - 1];
-    } else if (n > 32) {
-        std::memcpy(d, s, n);
-    }
 }
 
 /* The value copy lies behind the key copy, at the next 8-byte boundary. */
@@ -596,7 +565,7 @@ int HashTableGetItem(HashTableType table, const void *key, void *valueBuffer, si
         if (node) value = node_value(table, node);
     }
     if (value)
-        copy_small(valueBuffer, value, value_size);
+        toolbox::copy_small(valueBuffer, value, value_size);
     else
         std::memset(valueBuffer, 0, bufferSize);
     return kOk;

@@ -104,10 +104,17 @@ size_t resolve_insertion(ListType list, ptrdiff_t position)
     return resolved <= count + 1 ? resolved : 0;
 }
 
-int compare_items(ListType list, CompareFunction compareFn, const void *item, const void *listItem)
+/* Byte equality of two items; the common small sizes compare inline. */
+bool bytes_equal(const void *a, const void *b, size_t size)
 {
-    if (compareFn) return compareFn(item, listItem);
-    return list->itemSize ? std::memcmp(item, listItem, list->itemSize) : 0;
+    switch (size) {
+    case 0: return true;
+    case 1: return __builtin_memcmp(a, b, 1) == 0;
+    case 2: return __builtin_memcmp(a, b, 2) == 0;
+    case 4: return __builtin_memcmp(a, b, 4) == 0;
+    case 8: return __builtin_memcmp(a, b, 8) == 0;
+    default: return std::memcmp(a, b, size) == 0;
+    }
 }
 
 /* Adds `slots` zeroed slots to the data block. Fails without touching the list
@@ -196,16 +203,44 @@ void remove_resolved(ListType list, void *destination, size_t first, size_t coun
     list->numItems -= static_cast<int64_t>(count);
 }
 
-size_t find_in_range(ListType list, const void *item, size_t start, size_t end, CompareFunction compareFn)
+/* Positions start..end in either direction; the first whose item matches. */
+template <typename Match>
+size_t scan(ListType list, size_t start, size_t end, Match match)
 {
     if (start <= end) {
         for (size_t p = start; p <= end; ++p)
-            if (compare_items(list, compareFn, item, item_at(list, p)) == 0) return p;
+            if (match(item_at(list, p))) return p;
     } else {
         for (size_t p = start; p >= end; --p)
-            if (compare_items(list, compareFn, item, item_at(list, p)) == 0) return p;
+            if (match(item_at(list, p))) return p;
     }
     return 0;
+}
+
+template <typename Word>
+size_t scan_words(ListType list, const void *item, size_t start, size_t end)
+{
+    Word wanted;
+    std::memcpy(&wanted, item, sizeof wanted);
+    return scan(list, start, end, [wanted](const unsigned char *candidate) {
+        Word w;
+        std::memcpy(&w, candidate, sizeof w);
+        return w == wanted;
+    });
+}
+
+size_t find_in_range(ListType list, const void *item, size_t start, size_t end, CompareFunction compareFn)
+{
+    if (compareFn)
+        return scan(list, start, end, [&](const unsigned char *candidate) { return compareFn(item, candidate) == 0; });
+    /* Without a compare function only byte equality counts: words compare inline. */
+    switch (list->itemSize) {
+    case 4: return scan_words<uint32_t>(list, item, start, end);
+    case 8: return scan_words<uint64_t>(list, item, start, end);
+    default:
+        return scan(list, start, end,
+                    [&](const unsigned char *candidate) { return bytes_equal(item, candidate, list->itemSize); });
+    }
 }
 
 } // namespace
@@ -390,7 +425,7 @@ int ListInsertItems(ListType list, const void *ptrToItems, ptrdiff_t position, p
         if (from_own_block)
             copy_from_own_block(list->data, slot, source_offset, insert_offset, bytes);
         else if (source)
-            std::memcpy(slot, source, bytes);
+            toolbox::copy_small(slot, source, bytes);
         else
             std::memset(slot, 0, bytes);
     }

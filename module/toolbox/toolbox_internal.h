@@ -51,6 +51,40 @@ inline void *engine_realloc(void *block, size_t bytes)
 
 inline void engine_free(void *block) { qex_rte_free(block); }
 
+/* Copies n bytes between blocks that do not overlap. Sizes up to 32 bytes (an
+ * instance record, a pointer, a handle) are copied inline by two possibly
+ * overlapping fixed-size moves instead of a call into the C runtime. */
+inline void copy_small(void *to, const void *from, size_t n)
+{
+    auto *d = static_cast<unsigned char *>(to);
+    const auto *s = static_cast<const unsigned char *>(from);
+    if (n >= 16 && n <= 32) {
+        unsigned char head[16], tail[16];
+        __builtin_memcpy(head, s, 16);
+        __builtin_memcpy(tail, s + n - 16, 16);
+        __builtin_memcpy(d, head, 16);
+        __builtin_memcpy(d + n - 16, tail, 16);
+    } else if (n >= 8 && n < 16) {
+        uint64_t head, tail;
+        __builtin_memcpy(&head, s, 8);
+        __builtin_memcpy(&tail, s + n - 8, 8);
+        __builtin_memcpy(d, &head, 8);
+        __builtin_memcpy(d + n - 8, &tail, 8);
+    } else if (n >= 4 && n < 8) {
+        uint32_t head, tail;
+        __builtin_memcpy(&head, s, 4);
+        __builtin_memcpy(&tail, s + n - 4, 4);
+        __builtin_memcpy(d, &head, 4);
+        __builtin_memcpy(d + n - 4, &tail, 4);
+    } else if (n > 0 && n < 4) {
+        d[0] = s[0];
+        d[n / 2] = s[n / 2];
+        d[n - 1] = s[n - 1];
+    } else if (n > 32) {
+        std::memcpy(d, s, n);
+    }
+}
+
 /* a * b into *product; false when the product does not fit in size_t. */
 inline bool multiply_fits(size_t a, size_t b, size_t *product)
 {
