@@ -218,7 +218,7 @@ TEST_F(Messages, RealTimeMainEntryAndExit)
         enter(function, &seh_info, id, handle);
         leave(function, &seh_info, id, handle);
         std::vector<std::string> log = debugger_log();
-        ASSERT_EQ(log.size(), 4u);
+        ASSERT_EQ(log.size(), 4u) << testing::PrintToString(log);
         std::string tail = "|" + hex16(*owner) + "|" + hex16(handle) + "|" + std::to_string(id) + ":14|31|48}@";
         EXPECT_EQ(log[0].rfind("attach function=", 0), 0u) << log[0];
         EXPECT_EQ(log[1], "@{rtmain_enter" + tail);
