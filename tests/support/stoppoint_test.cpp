@@ -98,6 +98,25 @@ TEST_F(Stoppoint, BreakpointWithoutGlobalFlagSuspendsOnceAndKeepsTheLastError)
     EXPECT_EQ(s.last_error_after, kLastErrorMark);
 }
 
+/* Held at the barrier first, the thread goes on to the break once released. */
+TEST_F(Stoppoint, ArrivalAtTheBarrierCanBeHeldBeforeTheBreak)
+{
+    standin_dbg_hold(1, 1);
+    Statement s;
+    s.byte = 1;
+    Runner node([&] { run_statement(s); });
+    for (int kind : {STANDIN_DBG_BARRIER, STANDIN_DBG_BREAK}) {
+        standin_dbg_stop_t stop{};
+        ASSERT_EQ(standin_dbg_wait_stop(kArrivalTimeoutMs, &stop), 1);
+        EXPECT_EQ(stop.kind, kind);
+        EXPECT_EQ(stop.entry, &s.byte);
+        EXPECT_EQ(standin_dbg_held_count(), 1u);
+        standin_dbg_release(stop.id);
+    }
+    ASSERT_TRUE(node.finished_within(kArrivalTimeoutMs));
+    EXPECT_EQ(s.last_error_after, kLastErrorMark);
+}
+
 TEST_F(Stoppoint, GlobalFlagAloneReturnsBeforeTheDebugger)
 {
     *g.global_flag = 1;
