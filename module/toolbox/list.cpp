@@ -23,7 +23,10 @@
  *     past the end of the smaller list's data.
  *   - ListDisposePtrList frees the stored pointers only when an item can hold
  *     a pointer; a list of smaller items is disposed without reading past its
- *     data. */
+ *     data.
+ *   - Items inserted from the list's own data block (a pointer obtained with
+ *     ListGetPtrToItem, say) are read from where they are after the block
+ *     grew and the tail moved, not from the freed block. */
 #include <cstring>
 #include "toolbox.h"
 #include "toolbox_internal.h"
