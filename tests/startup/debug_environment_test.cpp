@@ -7,6 +7,7 @@
 #include <thread>
 #include "cnode_debug.h"
 #include "cnode_startup.h"
+#include "qex_rte.h"
 #include "standin_rte_startup.h"
 
 namespace {
@@ -145,6 +146,29 @@ TEST(DebugRegistration, DoesNothingVisibleWhenNoOutdatedEnvironmentIsLoaded)
     __DBG_InitDebugImage(GetModuleHandleA(nullptr), 1);
     EXPECT_EQ(DebugImageModule, GetModuleHandleA(nullptr));
     EXPECT_EQ(__DBG_CleanupExceptHandler(nullptr, nullptr, nullptr, nullptr), 1);
+}
+
+/* The engine's shielded call, which the debugger's call evaluation runs on a
+ * stopped thread. */
+int *volatile g_nowhere = nullptr;
+intptr_t g_sum = 0;
+
+TEST(DebuggerServices, SafeCallRunsTheCallAndContainsItsFault)
+{
+    g_sum = 0;
+    EXPECT_EQ(__DBG_SafeCall([](intptr_t value, intptr_t operand) { g_sum = value + operand; }, 2, 3), 0);
+    EXPECT_EQ(g_sum, 5);
+    EXPECT_EQ(__DBG_SafeCall([](intptr_t, intptr_t) { *g_nowhere = 1; }, 0, 0),
+              static_cast<int32_t>(EXCEPTION_ACCESS_VIOLATION));
+    /* A fault in a nested shielded call is contained by the inner one. */
+    EXPECT_EQ(__DBG_SafeCall(
+                  [](intptr_t, intptr_t) {
+                      g_sum = __DBG_SafeCall([](intptr_t, intptr_t) { *g_nowhere = 2; }, 0, 0);
+                  },
+                  0, 0),
+              0);
+    EXPECT_EQ(g_sum, static_cast<intptr_t>(static_cast<int32_t>(EXCEPTION_ACCESS_VIOLATION)));
+    EXPECT_EQ(__DBG_SafeCall(nullptr, 0, 0), -1);
 }
 
 } // namespace
