@@ -182,6 +182,17 @@ TEST_F(LoaderEntry, StaticObjectsAreConstructedBeforeAndDestroyedAfterTheModules
     EXPECT_EQ(destroyed_at, static_cast<long>(unload_log.size()) - 1) << "nothing of the module runs after it";
 }
 
+TEST(LoaderEntryImage, TheImagesEntryPointIsTheLoaderEntry)
+{
+    ModuleUnderTest m;
+    ASSERT_TRUE(m.load());
+    const auto *base = reinterpret_cast<const unsigned char *>(m.handle);
+    const auto *dos = reinterpret_cast<const IMAGE_DOS_HEADER *>(base);
+    const auto *nt = reinterpret_cast<const IMAGE_NT_HEADERS64 *>(base + dos->e_lfanew);
+    const void *entry = base + nt->OptionalHeader.AddressOfEntryPoint;
+    EXPECT_EQ(entry, m.function<void *>("QEXDllMainStartupCodeForDebugging"));
+}
+
 /* ---- the outdated-environment warning ---- */
 
 const char kDebugWarningCaption[] = "QEX Debuggable DLL Run-Time Warning";
