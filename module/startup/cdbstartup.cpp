@@ -81,8 +81,11 @@ extern "C" void *__DBG_InitializeThreadEnv(void)
     return env;
 }
 
+/* Without an environment (the engine could not make one) the position
+ * operations do nothing rather than fault in the instrumented function. */
 extern "C" void __DBG_EnterFunction(void *env, __qex_debug_frame_t *frame, const char *file)
 {
+    if (!env) return;
     frame->saved_range_start = range_start(env);
     frame->saved_range_end = range_end(env);
     frame->saved_source_file = source_file(env);
@@ -97,6 +100,7 @@ extern "C" void __DBG_EnterFunction(void *env, __qex_debug_frame_t *frame, const
 
 extern "C" void __DBG_LeaveFunction(void *env, __qex_debug_frame_t *frame)
 {
+    if (!env) return;
     current_frame(env) = frame->previous;
     current_image(env) = frame->saved_image;
     source_file(env) = frame->saved_source_file;
@@ -106,6 +110,7 @@ extern "C" void __DBG_LeaveFunction(void *env, __qex_debug_frame_t *frame)
 
 extern "C" void __DBG_SetSourceCallRange(void *env, __qex_debug_frame_t *frame, uint32_t start, uint32_t end)
 {
+    if (!env) return;
     range_start(env) = start;
     range_end(env) = end;
     frame->range_start = start;
@@ -115,11 +120,15 @@ extern "C" void __DBG_SetSourceCallRange(void *env, __qex_debug_frame_t *frame, 
 extern "C" void __DBG_SetSourceLocation(void *env, __qex_debug_frame_t *frame, const char *file, uint32_t start,
                                         uint32_t end)
 {
+    if (!env) return;
     source_file(env) = file;
     __DBG_SetSourceCallRange(env, frame, start, end);
 }
 
-extern "C" void __DBG_SetSourceFileName(void *env, const char *file) { source_file(env) = file; }
+extern "C" void __DBG_SetSourceFileName(void *env, const char *file)
+{
+    if (env) source_file(env) = file;
+}
 
 /* Installed continuations form a stack per thread: callers install theirs on
  * entry and put the returned one back on exit. Without an environment (the

@@ -115,6 +115,18 @@ TEST(DebugFrames, AnEnclosingLeaveForgetsFramesAbandonedFurtherIn)
     EXPECT_EQ(position_of(env), before);
 }
 
+TEST(DebugFrames, WithoutAnEnvironmentThePositionOperationsDoNothing)
+{
+    __qex_debug_frame_t frame = {};
+    __DBG_EnterFunction(nullptr, &frame, kOuterFile);
+    __DBG_SetSourceLocation(nullptr, &frame, kOuterFile, 1, 2);
+    __DBG_SetSourceCallRange(nullptr, &frame, 1, 2);
+    __DBG_SetSourceFileName(nullptr, kInnerFile);
+    __DBG_LeaveFunction(nullptr, &frame);
+    EXPECT_EQ(frame.range_start, 0u);
+    EXPECT_EQ(frame.previous, nullptr);
+}
+
 TEST(ExceptionContinuation, InstalledRecordsStackPerThread)
 {
     __cnode_exception_info_t first = {}, second = {};
