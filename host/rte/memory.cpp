@@ -57,7 +57,9 @@ extern "C" void standin_free(void *p)
         OutputDebugStringA("qex_gwrt stand-in: free of a block it did not allocate\n");
         std::abort();
     }
-    rte::untrack_implicit(p);
+    /* A freed block takes every resource registration under its address with
+     * it, explicit (__QEX_Resource_Acquire) or implicit. */
+    rte::untrack_block(p);
     h->magic = kDeadMagic;
     InterlockedDecrement(&g_live);
     std::free(h);

@@ -80,7 +80,7 @@ void rte::track_implicit(void *block, size_t size)
     remember(block, "Memory", text);
 }
 
-void rte::untrack_implicit(void *block) { forget(block); }
+void rte::untrack_block(void *block) { forget(block); }
 
 extern "C" size_t standin_rte_resource_count(void)
 {

@@ -35,7 +35,7 @@ public:
 
 bool resource_tracking_on();
 void track_implicit(void *block, size_t size);
-void untrack_implicit(void *block);
+void untrack_block(void *block);
 
 void reset_allocator();
 void reset_switches();

@@ -14,8 +14,6 @@
  *   - a failed allocation leaves the list exactly as it was.
  *
  * Choices where the contract is open:
- *   - ListDispose also releases the list's registration, so the engine never
- *     reports a disposed list as leaked.
  *   - Positions below LIST_POS_FRONT are refused like any other position that
  *     does not resolve; a compare function that is not consistent only changes
  *     which item a search finds, never the memory that is touched.
@@ -262,7 +260,7 @@ void ListDispose(ListType list)
     engine_free(list->data);
     list->data = nullptr;
     list->magic = 0;
-    __QEX_Resource_Release(list);
+    /* No release of the registration: the engine drops it with the block. */
     engine_free(list);
 }
 
