@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 #include "cnode_debug.h"
+#include "cnode_startup.h"
 #include "standin_rte.h"
 #include "startup_test_support.h"
 
@@ -242,6 +243,34 @@ TEST(OutdatedEnvironment, OnlyAnOldEnvironmentGetsTheInformationalWarningAndNoQu
         m.unload();
         if (qex) FreeLibrary(qex);
     }
+}
+
+/* An image linked for the stand-alone run-time asks instead, and a Yes aborts
+ * its load. */
+TEST(OutdatedEnvironment, StandAloneImagesAskWhetherToAbortLoading)
+{
+    HMODULE qex = LoadLibraryA((exe_directory() + "fixtures\\qex_environment\\old\\qex.dll").c_str());
+    ASSERT_NE(qex, nullptr);
+    char path[MAX_PATH];
+    GetModuleFileNameA(nullptr, path, sizeof path);
+    const std::string question = std::string(
+        "The following DLL was created with QEX 5.5 or greater.  Running this DLL in\n"
+        "older versions of QEX may result in non-deterministic behavior and can crash\n"
+        "the QEX environment.\n\nDLL: ") + path + "\n\nDo you want to abort loading the DLL?";
+    const int32_t image_target = ImageRuntimeTarget;
+    ImageRuntimeTarget = 1;
+    for (int answer : {IDYES, IDNO}) {
+        MessageBoxRecorder boxes(answer);
+        int32_t no_further_warning = 0;
+        EXPECT_EQ(__ImageUsedInOldQEX(nullptr, &no_further_warning), answer == IDYES ? 1 : 0);
+        EXPECT_EQ(no_further_warning, 1);
+        ASSERT_EQ(boxes.boxes().size(), 1u);
+        EXPECT_EQ(boxes.boxes()[0].caption, "QEX DLL Run-time Warning");
+        EXPECT_EQ(boxes.boxes()[0].text, question);
+        EXPECT_EQ(boxes.boxes()[0].type, static_cast<UINT>(MB_YESNO));
+    }
+    ImageRuntimeTarget = image_target;
+    FreeLibrary(qex);
 }
 
 } // namespace
