@@ -16,6 +16,12 @@ extern volatile int32_t __qex_gw_c_abort_tlv_handle;
 void __qex_stoppoint(volatile unsigned char *entry);
 void __qex_stoppoint_implementation(volatile unsigned char *entry, void **return_address_slot);
 
+/* The abort checks of a stoppoint: when an abort of the code running on this
+ * thread is pending (the node's own, or the host's), they jump back to the
+ * frame that armed the thread's abort record and do not return. */
+void __qex_node_abort_check(void);
+void __qex_host_abort_check(void);
+
 /* ---- entry and exit steps of every export ---- */
 void __qex_pharlap_enter(void *function, void *seh_info);
 void __qex_pharlap_leave(void *function, void *seh_info);

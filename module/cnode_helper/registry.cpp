@@ -1,0 +1,276 @@
+/* The helper runtime's process-wide state and its instance registry: start-up
+ * and unload (the helper's DllMain), registration of an instance at each entry
+ * call, the user-code window in which an abort takes effect, and the helper
+ * steps of the three instance callbacks (reserve, unreserve, abort).
+ *
+ * The registry is a toolbox hash table from the instance pointer (8-byte
+ * fixed key) to an InstanceRecord. Every read-modify-write of a record and
+ * every change of an abort record's flag happens under the registry lock; the
+ * pending-abort count changes only atomically, since stoppoints read it
+ * without the lock. */
+#include <string.h>
+#include "cnode_startup.h"
+#include "helper_internal.h"
+#include "qex_rte.h"
+
+extern "C" {
+volatile int32_t __qex_cnode_abort_flag = 0;
+volatile int32_t __qex_cnode_abort_tlv_handle = 0;
+}
+
+namespace cnode_helper {
+
+namespace {
+
+typedef CmtTLVHandle (*AbortEntry)(void);
+typedef uint32_t (*CurrentProcessId)(void);
+typedef void (*NotifyThreadAborted)(uint32_t process_id, uint32_t thread_id);
+
+const char kRefusalMessage[] =
+    "ERROR: C Node RTE is not present or is missing cnode_rte_get_abort_tlv export! C Node DLLs will not load.\n";
+constexpr int kInitialRegistrySize = 10;
+
+/* The engine's "cnode_rte_get_abort_tlv", resolved at load. */
+AbortEntry g_abort_entry = nullptr;
+/* 0 while no lock exists. */
+CmtThreadLockHandle g_registry_lock = 0;
+/* Null while no registry exists. */
+HashTableType g_registry = nullptr;
+
+uint64_t key_of(void *instance) { return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(instance)); }
+
+/* Frees the arrays every registered instance still holds and disposes its
+ * list, then the registry itself. */
+void dispose_registry()
+{
+    size_t iterator = 0;
+    int position = HashTableIteratorCreate(g_registry, &iterator);
+    while (position == 0) { /* 1: at end; negative: an error */
+        uint64_t key = 0;
+        InstanceRecord record = {};
+        if (HashTableIteratorGetItem(g_registry, iterator, &key, sizeof key, &record, sizeof record) == 0 &&
+            record.list)
+            __cnode_free_string_arrays(record.list, 1);
+        position = HashTableIteratorAdvance(g_registry, iterator);
+    }
+    if (iterator) HashTableIteratorDispose(g_registry, iterator);
+    HashTableDispose(g_registry);
+    g_registry = nullptr;
+}
+
+void discard_registry_lock()
+{
+    if (g_registry_lock) CmtDiscardLock(g_registry_lock);
+    g_registry_lock = 0;
+}
+
+BOOL attach(HINSTANCE module)
+{
+    if (!InitQEXRTEEx(module, nullptr, nullptr)) return FALSE;
+    /* An engine that is not loaded keeps the entry resolved by an earlier load. */
+    if (HMODULE engine = GetModuleHandleA("qex_gwrt.dll"))
+        g_abort_entry = reinterpret_cast<AbortEntry>(
+            reinterpret_cast<void *>(GetProcAddress(engine, "cnode_rte_get_abort_tlv")));
+    if (!g_abort_entry) {
+        OutputDebugStringA(kRefusalMessage);
+        CloseQEXRTE();
+        return FALSE;
+    }
+    if (CmtNewLock(nullptr, 0, &g_registry_lock) < 0) {
+        g_registry_lock = 0;
+        CloseQEXRTE();
+        return FALSE;
+    }
+    if (HashTableCreate(kInitialRegistrySize, HASH_KEY_FIXED, sizeof(uint64_t), sizeof(InstanceRecord),
+                        &g_registry) != 0) {
+        g_registry = nullptr;
+        discard_registry_lock();
+        CloseQEXRTE();
+        return FALSE;
+    }
+    watch_debugger_library();
+    return TRUE;
+}
+
+/* Also reached after a refused attach (the C runtime's entry reports the
+ * failure as a detach), so every piece is released only when it exists. */
+BOOL detach()
+{
+    stop_watching_debugger_library();
+    if (g_registry) dispose_registry();
+    discard_registry_lock();
+    CloseQEXRTE();
+    return TRUE;
+}
+
+} // namespace
+
+RegistryLock::RegistryLock() : held_(g_registry_lock != 0 && CmtGetLock(g_registry_lock) >= 0) {}
+
+RegistryLock::~RegistryLock()
+{
+    if (held_) CmtReleaseLock(g_registry_lock);
+}
+
+bool read_record(void *instance, InstanceRecord &record)
+{
+    uint64_t key = key_of(instance);
+    if (HashTableGetItem(g_registry, &key, &record, sizeof record) == 0) return true;
+    record = InstanceRecord{};
+    return false;
+}
+
+bool store_record(void *instance, const InstanceRecord &record)
+{
+    uint64_t key = key_of(instance);
+    return HashTableInsertItem(g_registry, &key, &record) == 0;
+}
+
+bool holds_instance(void *instance)
+{
+    uint64_t key = key_of(instance);
+    int found = 0;
+    return HashTableFindItem(g_registry, &key, &found) == 0 && found;
+}
+
+bool raise_abort_request(__cnode_abort_tlv_data_t *record)
+{
+    /* A repeated request for a call whose abort is already pending is dropped:
+     * it neither counts again nor notifies again, so that each set flag stands
+     * for exactly one count. */
+    if (record->flag != 0) return false;
+    record->flag = 1;
+    __atomic_add_fetch(&__qex_cnode_abort_flag, 1, __ATOMIC_SEQ_CST);
+    return true;
+}
+
+void clear_abort_request(__cnode_abort_tlv_data_t *record)
+{
+    if (record->flag == 0) return;
+    __atomic_sub_fetch(&__qex_cnode_abort_flag, 1, __ATOMIC_SEQ_CST);
+    record->flag = 0;
+}
+
+__cnode_abort_tlv_data_t *this_thread_abort_record()
+{
+    __cnode_abort_tlv_data_t *record = nullptr;
+    if (__qex_cnode_abort_tlv_handle != 0 && CmtGetThreadLocalVar(__qex_cnode_abort_tlv_handle, &record) < 0)
+        record = nullptr;
+    return record;
+}
+
+} // namespace cnode_helper
+
+using namespace cnode_helper;
+
+extern "C" BOOL WINAPI __cnode_helper_DllMain(HINSTANCE module, DWORD reason, LPVOID)
+{
+    switch (reason) {
+    case DLL_PROCESS_ATTACH: return attach(module);
+    case DLL_PROCESS_DETACH: return detach();
+    default: return TRUE;
+    }
+}
+
+extern "C" int32_t __cnode_helper_initialize(void *instance, __cnode_gwerror *error)
+{
+    bool registered = false;
+    {
+        RegistryLock lock;
+        InstanceRecord record;
+        if (lock.held() && read_record(instance, record)) {
+            record.process_id = 0;
+            record.abort_data = nullptr;
+            record.thread_id = GetCurrentThreadId();
+            if (auto process_id = reinterpret_cast<CurrentProcessId>(
+                    debugger_library_export("__qex_debug_current_process_id")))
+                record.process_id = process_id();
+            /* A request left over from an earlier call on this thread is
+             * cleared; it still gives back its count. */
+            record.abort_data = this_thread_abort_record();
+            if (record.abort_data) clear_abort_request(record.abort_data);
+
+            /* Arrays the node code did not give back by the end of the
+             * previous call are freed now. */
+            bool fresh_list = false;
+            if (record.list) {
+                __cnode_free_string_arrays(record.list, 0);
+            } else {
+                record.list = ListCreate(sizeof(__cnode_string_array_record));
+                fresh_list = record.list != nullptr;
+            }
+            if (record.list) {
+                registered = store_record(instance, record);
+                /* Only a list made here is disposed: an existing one is still
+                 * referenced by the record the registry keeps. */
+                if (!registered && fresh_list) ListDispose(record.list);
+            }
+        }
+    }
+    if (registered) return bind_memory_manager_once(error);
+    if (error) {
+        error->status = 1;
+        error->code = CNODE_ERR_NO_MEMORY_OR_LOCK;
+    }
+    return 0;
+}
+
+/* The window opens only for an instance the registry holds: an instance
+ * unreserved while its call runs is not registered again by its own end
+ * steps. */
+extern "C" void __cnode_on_begin_user_code(void *instance)
+{
+    RegistryLock lock;
+    InstanceRecord record;
+    if (!lock.held() || !read_record(instance, record) || !record.list) return;
+    record.in_user_code = 1;
+    store_record(instance, record);
+}
+
+extern "C" void __cnode_on_end_user_code(void *instance)
+{
+    RegistryLock lock;
+    InstanceRecord record;
+    if (!lock.held() || !read_record(instance, record)) return;
+    if (record.list) {
+        record.in_user_code = 0;
+        if (record.abort_data) clear_abort_request(record.abort_data);
+        store_record(instance, record);
+    } else if (__cnode_abort_tlv_data_t *own = this_thread_abort_record()) {
+        /* Unreserved during the call: a request made for it before the
+         * unreservation sits on this thread's record, the one the call ran
+         * with; it is cleared here, so the count still returns to 0. */
+        clear_abort_request(own);
+    }
+}
+
+extern "C" void __cnode_on_reserve(void *)
+{
+    RegistryLock lock;
+    if (!lock.held()) return;
+    if (__qex_cnode_abort_tlv_handle == 0) __qex_cnode_abort_tlv_handle = g_abort_entry();
+}
+
+extern "C" void __cnode_on_unreserve(void *instance)
+{
+    RegistryLock lock;
+    if (!lock.held()) return;
+    uint64_t key = key_of(instance);
+    InstanceRecord record = {};
+    if (HashTableRemoveItem(g_registry, &key, &record, sizeof record) == 0 && record.list)
+        __cnode_free_string_arrays(record.list, 1);
+}
+
+extern "C" void __cnode_on_abort(void *instance)
+{
+    RegistryLock lock;
+    InstanceRecord record;
+    if (!lock.held() || !read_record(instance, record)) return;
+    /* Outside the user-code window the request is dropped, not remembered. */
+    if (!record.abort_data || !record.in_user_code) return;
+    if (!raise_abort_request(record.abort_data)) return;
+    if (record.process_id != 0 && record.thread_id != 0)
+        if (auto notify = reinterpret_cast<NotifyThreadAborted>(
+                debugger_library_export("__qex_debug_notify_thread_aborted")))
+            notify(record.process_id, record.thread_id);
+}
