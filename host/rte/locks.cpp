@@ -2,6 +2,7 @@
  * Windows critical section). Handles are small positive integers; every
  * operation returns a negative status on failure. */
 #include "rte_internal.h"
+#include <atomic>
 #include <vector>
 
 namespace {
@@ -26,22 +27,18 @@ rte::FailCountdown g_fail_get;
 volatile long g_live_locks = 0;
 
 /* Test hooks: called on the locking thread before CmtGetLock waits and after
- * CmtReleaseLock has released, so a test can act at exactly those moments. */
+ * CmtReleaseLock has released, so a test can act at exactly those moments.
+ * Read without a lock on every lock operation: a setting is published as one
+ * immutable record, and records are never freed (tests set hooks a few times). */
 struct LockHooks {
     standin_rte_lock_hook_t before_get;
     standin_rte_lock_hook_t after_release;
     void *context;
 };
-LockHooks g_hooks = {};
-SRWLOCK g_hooks_guard = SRWLOCK_INIT;
+const LockHooks kNoHooks = {};
+std::atomic<const LockHooks *> g_hooks{&kNoHooks};
 
-LockHooks current_hooks()
-{
-    AcquireSRWLockShared(&g_hooks_guard);
-    LockHooks hooks = g_hooks;
-    ReleaseSRWLockShared(&g_hooks_guard);
-    return hooks;
-}
+const LockHooks &current_hooks() { return *g_hooks.load(std::memory_order_acquire); }
 
 Lock *find(int handle)
 {
@@ -72,7 +69,7 @@ extern "C" int standin_CmtGetLock(int handle)
 {
     Lock *l = find(handle);
     if (!l) return kInvalidHandle;
-    LockHooks hooks = current_hooks();
+    const LockHooks &hooks = current_hooks();
     if (hooks.before_get) hooks.before_get(handle, hooks.context);
     if (g_fail_get.take()) return kLockFailed;
     EnterCriticalSection(&l->section);
@@ -93,7 +90,7 @@ extern "C" int standin_CmtReleaseLock(int handle)
     Lock *l = find(handle);
     if (!l) return kInvalidHandle;
     LeaveCriticalSection(&l->section);
-    LockHooks hooks = current_hooks();
+    const LockHooks &hooks = current_hooks();
     if (hooks.after_release) hooks.after_release(handle, hooks.context);
     return 0;
 }
@@ -120,9 +117,8 @@ extern "C" long standin_rte_live_locks(void) { return g_live_locks; }
 extern "C" void standin_rte_set_lock_hooks(standin_rte_lock_hook_t before_get, standin_rte_lock_hook_t after_release,
                                            void *context)
 {
-    AcquireSRWLockExclusive(&g_hooks_guard);
-    g_hooks = {before_get, after_release, context};
-    ReleaseSRWLockExclusive(&g_hooks_guard);
+    const LockHooks *hooks = before_get || after_release ? new LockHooks{before_get, after_release, context} : &kNoHooks;
+    g_hooks.store(hooks, std::memory_order_release);
 }
 
 void rte::reset_locks()
