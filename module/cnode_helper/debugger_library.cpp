@@ -93,10 +93,15 @@ void stop_watching_debugger_library()
     g_library.store(nullptr, std::memory_order_release);
 }
 
+HMODULE debugger_library()
+{
+    return g_watching.load(std::memory_order_acquire) ? g_library.load(std::memory_order_acquire)
+                                                       : GetModuleHandleA(kLibraryName);
+}
+
 void *debugger_library_export(const char *name)
 {
-    HMODULE library = g_watching.load(std::memory_order_acquire) ? g_library.load(std::memory_order_acquire)
-                                                                  : GetModuleHandleA(kLibraryName);
+    HMODULE library = debugger_library();
     return library ? reinterpret_cast<void *>(GetProcAddress(library, name)) : nullptr;
 }
 

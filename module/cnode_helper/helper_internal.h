@@ -57,9 +57,12 @@ void clear_abort_request(__cnode_abort_tlv_data_t *record);
  * yet or the engine has none for this thread. */
 __cnode_abort_tlv_data_t *this_thread_abort_record();
 
-/* An export of the debugger library when that library is loaded, else null.
- * Between watch and stop the library's presence is followed through the
- * loader's notifications instead of being asked for at each call. */
+/* The debugger library's handle when it is loaded, else null, and one of its
+ * exports. Between watch and stop (the helper's start-up and unload) the
+ * library's presence is followed through the loader's notifications instead
+ * of being asked of the loader at each call, which under some loaders means a
+ * search of the file system whenever the library is absent. */
+HMODULE debugger_library();
 void *debugger_library_export(const char *name);
 void watch_debugger_library();
 void stop_watching_debugger_library();

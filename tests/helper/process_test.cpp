@@ -138,8 +138,9 @@ int probe_refuse()
     return 0;
 }
 
-/* With the debugger library loaded, an abort that takes effect is reported to
- * it with the debugged process and the aborted thread. The request comes from
+/* With the debugger library loaded (before the module, or after it), an abort
+ * that takes effect is reported to it with the debugged process and the
+ * aborted thread. The request comes from
  * another thread while the call's user-code window is open (the engine's lock
  * hook fires as the begin step releases the registry lock). */
 struct AbortOnRelease {
@@ -155,18 +156,19 @@ void abort_on_release(int, void *context)
     WaitForSingleObject(a->done, INFINITE);
 }
 
-int probe_debugger()
+int probe_debugger(bool library_after_module)
 {
     HMODULE engine = LoadLibraryA((bin() + "qex_gwrt.dll").c_str());
     HMODULE memory = LoadLibraryA((bin() + "gwrt.dll").c_str());
+    testing_support::NodeModule m;
+    if (!library_after_module && !LoadLibraryA((bin() + "qexdebug.dll").c_str())) return 2;
+    if (!load_module(m)) return 2;
     HMODULE debugger = LoadLibraryA((bin() + "qexdebug.dll").c_str());
     auto set_hooks = export_of<SetLockHooks>(engine, "standin_rte_set_lock_hooks");
     auto new_string = export_of<NewString>(memory, "standin_mem_new_string");
     auto log_count = export_of<LogCount>(debugger, "standin_dbg_log_count");
     auto log_line = export_of<LogLine>(debugger, "standin_dbg_log_line");
     if (!set_hooks || !new_string || !log_count || !log_line) return 2;
-    testing_support::NodeModule m;
-    if (!load_module(m)) return 2;
     char instance = 0;
     m.reserve(&instance);
 
@@ -207,7 +209,7 @@ int run_probe(int argc, char **argv)
     if (scenario == "unbound") status = probe_unbound();
     if (scenario == "bind") status = probe_bind(argc - 1, argv + 1);
     if (scenario == "refuse") status = probe_refuse();
-    if (scenario == "debugger") status = probe_debugger();
+    if (scenario == "debugger" && argc == 2) status = probe_debugger(std::string(argv[1]) == "after");
     std::fflush(stdout);
     return status;
 }
@@ -382,9 +384,13 @@ TEST(StartUp, BesideAnEngineWithoutTheAbortEntryTheModuleRefusesToLoadAndSaysSoO
     EXPECT_EQ(messages, 1u) << "debug output strings seen: " << run.debug_strings.size();
 }
 
-TEST(DebuggerLibrary, IsToldWhichThreadOfWhichProcessIsAborted)
+/* Loaded before the module, or only after it (then the module must notice
+ * the library at a later call). */
+class DebuggerLibrary : public ::testing::TestWithParam<const char *> {};
+
+TEST_P(DebuggerLibrary, IsToldWhichThreadOfWhichProcessIsAborted)
 {
-    auto r = probe("debugger");
+    auto r = probe(std::string("debugger ") + GetParam());
     ASSERT_EQ(r.exit_code, 0u) << r.out << r.err;
     std::string first = r.out.substr(0, r.out.find('\n') + 1);
     EXPECT_EQ(first, "call status=1 code=1039 out=111,112,113,114,115,116,117,118\n");
@@ -397,6 +403,11 @@ TEST(DebuggerLibrary, IsToldWhichThreadOfWhichProcessIsAborted)
                                      " thread=" + std::to_string(thread) + "\n")
         << "exactly one notification, for the aborted call's thread";
 }
+
+INSTANTIATE_TEST_SUITE_P(LoadedAt, DebuggerLibrary, ::testing::Values("before", "after"),
+                         [](const ::testing::TestParamInfo<const char *> &info) {
+                             return std::string(info.param) + "_the_module";
+                         });
 
 } // namespace
 
