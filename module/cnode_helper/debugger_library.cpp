@@ -99,6 +99,12 @@ HMODULE debugger_library()
                                                        : GetModuleHandleA(kLibraryName);
 }
 
+} // namespace cnode_helper
+
+extern "C" HMODULE __cnode_debugger_library(void) { return cnode_helper::debugger_library(); }
+
+namespace cnode_helper {
+
 void *debugger_library_export(const char *name)
 {
     HMODULE library = debugger_library();

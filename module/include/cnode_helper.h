@@ -31,6 +31,11 @@ void __cnode_on_end_user_code(void *instance);
 BOOL CALLBACK __cnode_bind_memory_manager(PINIT_ONCE once, PVOID error, PVOID *context);
 HMODULE __cnode_find_engine_module(const char *module_name, const char *library_file_name);
 
+/* The debugger library (qexdebug.dll) when it is loaded, else null. Cheap
+ * enough for every entry call: once the helper has started, it follows the
+ * loader's notifications instead of asking the loader each time. */
+HMODULE __cnode_debugger_library(void);
+
 /* ---- instance callbacks' helper steps ---- */
 void __cnode_on_reserve(void *instance);
 void __cnode_on_unreserve(void *instance);

@@ -22,11 +22,11 @@
 #include <string>
 #include <windows.h>
 #include "cnode_debug.h"
+#include "cnode_helper.h"
 #include "debug_support.h"
 
 namespace {
 
-const char kLibraryName[] = "qexdebug.dll";
 
 /* Takes anything and does nothing: the state of an unbound slot. */
 void DebugNoOp() {}
@@ -78,10 +78,17 @@ bool is_pharlap()
     return known != 0;
 }
 
+/* The library if it is loaded. Asking the loader about a library that is not
+ * loaded searches the file system (hundreds of microseconds under some
+ * loaders), far too slow for every export's entry and exit; the helper
+ * runtime follows the loader's notifications instead, and asks the loader
+ * itself only before it has started. */
+HMODULE loaded_library() { return __cnode_debugger_library(); }
+
 void *resolve(const char *name)
 {
     if (!(g_looked_up.load(std::memory_order_acquire) && is_pharlap())) {
-        g_library.store(GetModuleHandleA(kLibraryName), std::memory_order_release);
+        g_library.store(loaded_library(), std::memory_order_release);
         g_looked_up.store(true, std::memory_order_release);
     }
     HMODULE library = g_library.load(std::memory_order_acquire);
@@ -120,7 +127,7 @@ bool native_fallback()
 {
     if (is_pharlap()) return false;
     if (g_seen_loaded.load(std::memory_order_acquire)) return false;
-    if (GetModuleHandleA(kLibraryName)) {
+    if (loaded_library()) {
         g_seen_loaded.store(true, std::memory_order_release);
         return false;
     }
