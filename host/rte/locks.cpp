@@ -3,7 +3,6 @@
  * operation returns a negative status on failure. */
 #include "rte_internal.h"
 #include <atomic>
-#include <vector>
 
 namespace {
 
@@ -13,14 +12,14 @@ constexpr int kLockFailed = -50;
 
 struct Lock {
     CRITICAL_SECTION section;
-    bool in_use;
 };
 
-std::vector<Lock *> &table()
-{
-    static std::vector<Lock *> locks; /* index + 1 is the handle */
-    return locks;
-}
+/* Slot index + 1 is the handle. Slots are filled once, in order, under the
+ * table lock, and read without it: taking and releasing a lock must cost no
+ * more than the lock itself. A discarded lock's slot stays empty. */
+constexpr size_t kMaxLocks = 16384;
+std::atomic<Lock *> g_slots[kMaxLocks];
+size_t g_slots_used = 0; /* guarded by the table lock */
 
 rte::FailCountdown g_fail_new;
 rte::FailCountdown g_fail_get;
@@ -42,10 +41,8 @@ const LockHooks &current_hooks() { return *g_hooks.load(std::memory_order_acquir
 
 Lock *find(int handle)
 {
-    rte::TableLock guard;
-    if (handle <= 0 || static_cast<size_t>(handle) > table().size()) return nullptr;
-    Lock *l = table()[static_cast<size_t>(handle) - 1];
-    return l && l->in_use ? l : nullptr;
+    if (handle <= 0 || static_cast<size_t>(handle) > kMaxLocks) return nullptr;
+    return g_slots[static_cast<size_t>(handle) - 1].load(std::memory_order_acquire);
 }
 
 } // namespace
@@ -55,12 +52,12 @@ extern "C" int standin_CmtNewLock(const char *, int, int *handle)
     if (!handle) return kInvalidHandle;
     *handle = 0;
     if (g_fail_new.take()) return kOutOfMemory;
+    rte::TableLock guard;
+    if (g_slots_used == kMaxLocks) return kOutOfMemory;
     auto *l = new Lock;
     InitializeCriticalSection(&l->section);
-    l->in_use = true;
-    rte::TableLock guard;
-    table().push_back(l);
-    *handle = static_cast<int>(table().size());
+    g_slots[g_slots_used].store(l, std::memory_order_release);
+    *handle = static_cast<int>(++g_slots_used);
     InterlockedIncrement(&g_live_locks);
     return 0;
 }
@@ -97,13 +94,10 @@ extern "C" int standin_CmtReleaseLock(int handle)
 
 extern "C" int standin_CmtDiscardLock(int handle)
 {
-    Lock *l = find(handle);
+    if (!find(handle)) return kInvalidHandle;
+    /* Whoever empties the slot owns the lock's end; a second discard finds it empty. */
+    Lock *l = g_slots[static_cast<size_t>(handle) - 1].exchange(nullptr, std::memory_order_acq_rel);
     if (!l) return kInvalidHandle;
-    {
-        rte::TableLock guard;
-        l->in_use = false;
-        table()[static_cast<size_t>(handle) - 1] = nullptr;
-    }
     DeleteCriticalSection(&l->section);
     delete l;
     InterlockedDecrement(&g_live_locks);

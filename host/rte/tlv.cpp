@@ -6,6 +6,7 @@
  * Also the abort entry "cnode_rte_get_abort_tlv": the handle of the per-thread
  * 456-byte abort record of node modules, zero when a thread first reaches it. */
 #include "rte_internal.h"
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -23,21 +24,20 @@ struct Variable {
     std::vector<unsigned char> initial;
     TlvDiscardCallback discard;
     void *callback_data;
-    std::vector<void *> records; /* every thread's record, for discarding */
-    bool in_use;
+    std::vector<void *> records; /* every thread's record, for discarding; table lock */
 };
 
-std::vector<Variable *> &variables()
-{
-    static std::vector<Variable *> table; /* index + 1 is the handle */
-    return table;
-}
+/* Slot index + 1 is the handle. Slots are filled once, in order, under the
+ * table lock, and read without it, so that a thread that already has its
+ * record gets it for the price of a TLS read. */
+constexpr size_t kMaxVariables = 1024;
+std::atomic<Variable *> g_slots[kMaxVariables];
+size_t g_slots_used = 0; /* guarded by the table lock */
 
-Variable *find_locked(int handle)
+Variable *find(int handle)
 {
-    if (handle <= 0 || static_cast<size_t>(handle) > variables().size()) return nullptr;
-    Variable *v = variables()[static_cast<size_t>(handle) - 1];
-    return v && v->in_use ? v : nullptr;
+    if (handle <= 0 || static_cast<size_t>(handle) > kMaxVariables) return nullptr;
+    return g_slots[static_cast<size_t>(handle) - 1].load(std::memory_order_acquire);
 }
 
 void discard_record(Variable *v, void *record)
@@ -56,14 +56,19 @@ extern "C" int standin_CmtNewThreadLocalVar(unsigned int size, const void *initi
     *handle = 0;
     DWORD index = TlsAlloc();
     if (index == TLS_OUT_OF_INDEXES) return kOutOfMemory;
-    auto *v = new Variable{index, size, {}, discard, callback_data, {}, true};
+    auto *v = new Variable{index, size, {}, discard, callback_data, {}};
     if (initial) {
         auto *bytes = static_cast<const unsigned char *>(initial);
         v->initial.assign(bytes, bytes + size);
     }
     rte::TableLock guard;
-    variables().push_back(v);
-    *handle = static_cast<int>(variables().size());
+    if (g_slots_used == kMaxVariables) {
+        TlsFree(index);
+        delete v;
+        return kOutOfMemory;
+    }
+    g_slots[g_slots_used].store(v, std::memory_order_release);
+    *handle = static_cast<int>(++g_slots_used);
     return 0;
 }
 
@@ -77,11 +82,11 @@ extern "C" int standin_CmtGetThreadLocalVar(int handle, void *record_out)
     if (!record_out) return kInvalidHandle;
     void **out = static_cast<void **>(record_out);
     *out = nullptr;
-    rte::TableLock guard;
-    Variable *v = find_locked(handle);
+    Variable *v = find(handle);
     if (!v) return kInvalidHandle;
     void *record = TlsGetValue(v->tls_index);
     if (!record) {
+        rte::TableLock guard;
         record = std::calloc(1, v->size);
         if (!record) return kOutOfMemory;
         if (!v->initial.empty()) std::memcpy(record, v->initial.data(), v->size);
@@ -94,15 +99,16 @@ extern "C" int standin_CmtGetThreadLocalVar(int handle, void *record_out)
 
 extern "C" int standin_CmtDiscardThreadLocalVar(int handle)
 {
-    Variable *v;
+    if (!find(handle)) return kInvalidHandle;
+    /* Whoever empties the slot owns the variable's end. */
+    Variable *v = g_slots[static_cast<size_t>(handle) - 1].exchange(nullptr, std::memory_order_acq_rel);
+    if (!v) return kInvalidHandle;
+    std::vector<void *> records;
     {
         rte::TableLock guard;
-        v = find_locked(handle);
-        if (!v) return kInvalidHandle;
-        v->in_use = false;
-        variables()[static_cast<size_t>(handle) - 1] = nullptr;
+        records.swap(v->records);
     }
-    for (void *record : v->records) discard_record(v, record);
+    for (void *record : records) discard_record(v, record);
     TlsFree(v->tls_index);
     delete v;
     return 0;
@@ -113,7 +119,8 @@ void rte::tlv_thread_detach()
     std::vector<std::pair<Variable *, void *>> ending;
     {
         TableLock guard;
-        for (Variable *v : variables()) {
+        for (size_t i = 0; i < g_slots_used; ++i) {
+            Variable *v = g_slots[i].load(std::memory_order_acquire);
             if (!v) continue;
             void *record = TlsGetValue(v->tls_index);
             if (!record) continue;
