@@ -21,6 +21,7 @@
 #include <atomic>
 #include <string>
 #include <windows.h>
+#include "last_error_keeper.h"
 #include "cnode_debug.h"
 #include "cnode_helper.h"
 #include "debug_support.h"
@@ -36,17 +37,6 @@ std::atomic<HMODULE> g_library{nullptr};
 std::atomic<bool> g_looked_up{false};
 std::atomic<bool> g_seen_loaded{false};
 std::atomic<int> g_pharlap{-1}; /* -1: not computed yet */
-
-class LastErrorKeeper {
-public:
-    LastErrorKeeper() : saved_(GetLastError()) {}
-    ~LastErrorKeeper() { SetLastError(saved_); }
-    LastErrorKeeper(const LastErrorKeeper &) = delete;
-    LastErrorKeeper &operator=(const LastErrorKeeper &) = delete;
-
-private:
-    DWORD saved_;
-};
 
 char ascii_upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 

@@ -12,6 +12,7 @@
  * not jump leaves the thread's last-error value as it found it, since it runs
  * before the stoppoint saves that value. */
 #include <windows.h>
+#include "last_error_keeper.h"
 #include "cnode.h"
 #include "cnode_debug.h"
 #include "cnode_helper.h"
@@ -20,18 +21,6 @@
 namespace {
 
 typedef void (*EngineLongJump)(void *env, int value);
-
-/* Restores the last-error value on every path that returns. */
-class LastErrorKeeper {
-public:
-    LastErrorKeeper() : saved_(GetLastError()) {}
-    ~LastErrorKeeper() { SetLastError(saved_); }
-    LastErrorKeeper(const LastErrorKeeper &) = delete;
-    LastErrorKeeper &operator=(const LastErrorKeeper &) = delete;
-
-private:
-    DWORD saved_;
-};
 
 /* The record's env and the engine's longjmp, when this thread must jump. */
 bool find_jump(volatile int32_t &pending, volatile int32_t &tlv_handle, void **env, EngineLongJump *jump)
