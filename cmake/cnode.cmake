@@ -33,3 +33,26 @@ function(cnode_add_bench name)
   target_link_libraries(${name} PRIVATE ${B_LIBS})
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/bench)
 endfunction()
+
+# Makes an INTERFACE target that links an import library of a DLL, built with
+# dlltool from .def fragments (an import library of just a DLL's test controls,
+# say, or the module's declared view of the engine).
+#   cnode_import_library(NAME LIBRARY x.dll FRAGMENTS f.def ... [INCLUDE dir] [DEPENDS target ...])
+# The generating target is NAME_gen.
+function(cnode_import_library name)
+  cmake_parse_arguments(I "" "LIBRARY;INCLUDE" "FRAGMENTS;DEPENDS" ${ARGN})
+  set(def ${CMAKE_CURRENT_BINARY_DIR}/${name}.def)
+  set(lib ${CMAKE_ARCHIVE_OUTPUT_DIRECTORY}/lib${name}.a)
+  cnode_concat_def(${def} ${I_LIBRARY} ${I_FRAGMENTS})
+  add_custom_command(OUTPUT ${lib}
+    COMMAND ${CMAKE_DLLTOOL} -d ${def} -l ${lib}
+    DEPENDS ${def}
+    COMMENT "Import library ${name} of ${I_LIBRARY}")
+  add_custom_target(${name}_gen DEPENDS ${lib})
+  add_library(${name} INTERFACE)
+  target_link_libraries(${name} INTERFACE ${lib})
+  if(I_INCLUDE)
+    target_include_directories(${name} INTERFACE ${I_INCLUDE})
+  endif()
+  add_dependencies(${name} ${name}_gen ${I_DEPENDS})
+endfunction()
