@@ -9,4 +9,4 @@ build="${CNODE_BUILD:-$root/build}"
 # connection, which would fail a test for no fault of its own.
 "$root/cmake/wine-prefix.sh" "$build/wineprefix"
 WINEPREFIX="$build/wineprefix" /usr/lib/wine/wineserver -p30 2>/dev/null || true
-exec ctest --test-dir "$build" --output-on-failure -j"$(nproc)" --repeat until-pass:2 "$@"
+exec ctest --test-dir "$build" --output-on-failure -j"$(nproc)" --repeat until-pass:3 "$@"

@@ -1,11 +1,13 @@
 /* The host memory manager stand-in. Blocks live on the process heap; a handle
  * is a separately allocated master pointer, so a resize can move the block
  * while the handle stays put, exactly the property node code must respect.
- * Every block remembers its size in a hidden header, so a resize knows how much
- * to copy and which new bytes to clear. */
+ * Every block remembers its size and capacity in a hidden header, so a resize
+ * knows how much to copy, which new bytes to clear, and whether it fits in
+ * place. */
 #define STANDIN_MEM_API
 #include "standin_memory.h"
 #include <windows.h>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
@@ -19,20 +21,24 @@ constexpr unsigned char kPoison = 0xDD;
 
 struct alignas(16) Block {
     uint64_t magic;
-    uint64_t size;
+    uint64_t size;     /* what the owner asked for */
+    uint64_t capacity; /* what is allocated behind the header */
 };
+
+/* Blocks are allocated in steps of this many bytes, so that the usual small
+ * growth (a string's terminator) stays in place, as a host heap would. */
+constexpr size_t kGranule = 32;
+
+size_t capacity_for(size_t size) { return size > SIZE_MAX - kGranule ? size : (size + kGranule - 1) & ~(kGranule - 1); }
 
 volatile long g_live = 0;
 volatile long g_fail_remaining = 0;
 volatile long g_always_move = 0;
 volatile long g_resize_calls = 0;
-struct ResizeCall {
-    int32_t type_code;
-    int32_t dims;
-    size_t count;
-};
-ResizeCall g_last_resize = {};
-SRWLOCK g_lock = SRWLOCK_INIT;
+/* The latest resize's arguments, for tests that run one call at a time. No
+ * lock: handles are independent, so the manager itself needs none. */
+std::atomic<int32_t> g_last_type_code{0}, g_last_dims{0};
+std::atomic<size_t> g_last_count{0};
 
 bool fail_now()
 {
@@ -48,10 +54,13 @@ Block *block_of(void *data) { return static_cast<Block *>(data) - 1; }
 
 void *new_block(size_t size)
 {
-    auto *b = static_cast<Block *>(std::calloc(1, sizeof(Block) + size));
+    size_t capacity = capacity_for(size);
+    if (capacity > SIZE_MAX - sizeof(Block)) return nullptr;
+    auto *b = static_cast<Block *>(std::calloc(1, sizeof(Block) + capacity));
     if (!b) return nullptr;
     b->magic = kLive;
     b->size = size;
+    b->capacity = capacity;
     return block_data(b);
 }
 
@@ -59,7 +68,7 @@ void free_block(void *data)
 {
     if (!data) return;
     Block *b = block_of(data);
-    std::memset(b + 1, kPoison, b->size);
+    std::memset(b + 1, kPoison, b->capacity);
     b->magic = 0;
     std::free(b);
 }
@@ -77,17 +86,27 @@ size_t element_size(int32_t type_code)
 }
 
 /* Grows or shrinks the block behind a master pointer to size bytes, moving it
- * when told to; new bytes are zero. Returns false when memory runs out. */
+ * when told to; new bytes are zero, bytes given up are poisoned. Returns false
+ * when memory runs out. */
 bool resize_block(void **master, size_t size)
 {
     void *old = *master;
     size_t old_size = old ? block_of(old)->size : 0;
+    if (old && !g_always_move && size <= block_of(old)->capacity) {
+        auto *bytes = static_cast<unsigned char *>(old);
+        if (size > old_size) std::memset(bytes + old_size, 0, size - old_size);
+        else std::memset(bytes + size, kPoison, old_size - size);
+        block_of(old)->size = size;
+        return true;
+    }
     if (old && !g_always_move) {
-        Block *b = block_of(old);
-        auto *nb = static_cast<Block *>(std::realloc(b, sizeof(Block) + size));
+        size_t capacity = capacity_for(size);
+        if (capacity > SIZE_MAX - sizeof(Block)) return false;
+        auto *nb = static_cast<Block *>(std::realloc(block_of(old), sizeof(Block) + capacity));
         if (!nb) return false;
-        if (size > old_size) std::memset(reinterpret_cast<char *>(nb + 1) + old_size, 0, size - old_size);
+        std::memset(reinterpret_cast<unsigned char *>(nb + 1) + old_size, 0, capacity - old_size);
         nb->size = size;
+        nb->capacity = capacity;
         *master = block_data(nb);
         return true;
     }
@@ -114,16 +133,15 @@ UHandle new_handle(size_t bytes)
 extern "C" int32_t NumericArrayResize(int32_t type_code, int32_t dims, UHandle *handle, size_t count)
 {
     InterlockedIncrement(&g_resize_calls);
-    AcquireSRWLockExclusive(&g_lock);
-    g_last_resize = {type_code, dims, count};
-    ReleaseSRWLockExclusive(&g_lock);
+    g_last_type_code.store(type_code, std::memory_order_relaxed);
+    g_last_dims.store(dims, std::memory_order_relaxed);
+    g_last_count.store(count, std::memory_order_relaxed);
     size_t elem = element_size(type_code);
     if (!handle || dims < 1 || elem == 0) return kArgErr;
     size_t header = static_cast<size_t>(dims) * 4;
     if (elem == 8) header = (header + 7) & ~size_t{7};
     if (count > (SIZE_MAX - header) / elem) return kFullErr;
     size_t bytes = header + count * elem;
-    AcquireSRWLockExclusive(&g_lock);
     int32_t status = kNoErr;
     if (fail_now()) {
         status = kFullErr;
@@ -133,31 +151,22 @@ extern "C" int32_t NumericArrayResize(int32_t type_code, int32_t dims, UHandle *
     } else if (!resize_block(*handle, bytes)) {
         status = kFullErr;
     }
-    ReleaseSRWLockExclusive(&g_lock);
     return status;
 }
 
 extern "C" UHandle DSNewHClr(size_t bytes)
 {
-    AcquireSRWLockExclusive(&g_lock);
-    UHandle h = fail_now() ? nullptr : new_handle(bytes);
-    ReleaseSRWLockExclusive(&g_lock);
-    return h;
+    return fail_now() ? nullptr : new_handle(bytes);
 }
 
 extern "C" int32_t DSDisposeHandle(UHandle handle)
 {
     if (!handle) return kArgErr;
-    AcquireSRWLockExclusive(&g_lock);
-    if (*handle && block_of(*handle)->magic != kLive) {
-        ReleaseSRWLockExclusive(&g_lock);
-        return kArgErr;
-    }
+    if (*handle && block_of(*handle)->magic != kLive) return kArgErr;
     free_block(*handle);
     *handle = nullptr;
     std::free(handle);
     InterlockedDecrement(&g_live);
-    ReleaseSRWLockExclusive(&g_lock);
     return kNoErr;
 }
 
@@ -168,11 +177,9 @@ extern "C" long standin_mem_resize_calls(void) { return g_resize_calls; }
 
 extern "C" void standin_mem_last_resize(int32_t *type_code, int32_t *dims, size_t *count)
 {
-    AcquireSRWLockExclusive(&g_lock);
-    if (type_code) *type_code = g_last_resize.type_code;
-    if (dims) *dims = g_last_resize.dims;
-    if (count) *count = g_last_resize.count;
-    ReleaseSRWLockExclusive(&g_lock);
+    if (type_code) *type_code = g_last_type_code.load(std::memory_order_relaxed);
+    if (dims) *dims = g_last_dims.load(std::memory_order_relaxed);
+    if (count) *count = g_last_count.load(std::memory_order_relaxed);
 }
 
 extern "C" UHandle standin_mem_new_array(size_t elem_size, int32_t count)

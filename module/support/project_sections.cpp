@@ -9,6 +9,7 @@
  * debug-information sections do), so its name is read from the file and cut
  * to eight characters; when the file cannot be read the reference stays. */
 #include <windows.h>
+#include <atomic>
 #include <string.h>
 #include "debug_support.h"
 
@@ -98,8 +99,15 @@ BOOL CALLBACK fill(PINIT_ONCE, PVOID, PVOID *)
 
 } // namespace
 
+/* Set once the table is filled: every export's entry asks, so the common
+ * answer must not cost a call into the system. */
+std::atomic<bool> g_filled_seen{false};
+
 extern "C" entry_t *__qex_project_sections_filled(void)
 {
-    InitOnceExecuteOnce(&g_filled, fill, nullptr, nullptr);
+    if (!g_filled_seen.load(std::memory_order_acquire)) {
+        InitOnceExecuteOnce(&g_filled, fill, nullptr, nullptr);
+        g_filled_seen.store(true, std::memory_order_release);
+    }
     return __qex_project_sections;
 }
