@@ -12,4 +12,9 @@ export WINEPREFIX="${WINEPREFIX_OVERRIDE:-$build_dir/wineprefix}"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 "$(dirname "${BASH_SOURCE[0]}")/wine-prefix.sh" "$WINEPREFIX"
+# Keep the wine server alive for a while after its last client: the packaged
+# server exits the moment its last client does, and a program that starts in
+# that moment loses its connection before it runs. Refused (and harmless) when
+# a server is already running for the prefix.
+/usr/lib/wine/wineserver64 -p10 >/dev/null 2>&1 || true
 exec /usr/lib/wine/wine64 "$exe" "$@"
