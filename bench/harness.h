@@ -33,6 +33,33 @@ double median_ns_per_op(Body &&body, long ops, int runs = 15, int warmups = 3)
     return samples[samples.size() / 2];
 }
 
+/* Medians of a subject and its baseline measured in alternation, so that both
+ * see the same state of a shared machine (its load, the core's clock): each
+ * round times subject(subject_ops), then baseline(baseline_ops). */
+struct Paired {
+    double subject_ns, baseline_ns;
+};
+
+template <typename Subject, typename Baseline>
+Paired paired_median_ns_per_op(Subject &&subject, long subject_ops, Baseline &&baseline, long baseline_ops,
+                               int runs = 21, int warmups = 3)
+{
+    std::vector<double> s, b;
+    for (int i = 0; i < warmups + runs; ++i) {
+        double t0 = now_ns();
+        subject(subject_ops);
+        double t1 = now_ns();
+        baseline(baseline_ops);
+        double t2 = now_ns();
+        if (i < warmups) continue;
+        s.push_back((t1 - t0) / static_cast<double>(subject_ops));
+        b.push_back((t2 - t1) / static_cast<double>(baseline_ops));
+    }
+    std::sort(s.begin(), s.end());
+    std::sort(b.begin(), b.end());
+    return {s[s.size() / 2], b[b.size() / 2]};
+}
+
 /* Prints one result row: name, ns/op of the subject and the baseline, and their ratio. */
 inline void report(const char *name, double subject_ns, const char *baseline_name, double baseline_ns)
 {

@@ -81,29 +81,32 @@ int main()
     Caller second{entry, &instances[1], new_string("source", 6)};
     constexpr long kCalls = 10000;
 
-    double one_thread = bench::median_ns_per_op([&](long ops) { first.calls(ops); }, kCalls);
-    double two_threads = bench::median_ns_per_op(
+    auto bare = [](long ops) {
+        for (long i = 0; i < ops; ++i) {
+            __cnode_node_locals l{};
+            l.label = 1; l.samp = 1; l.freq = 1; l.cap = 1; l.loss = static_cast<int32_t>(i & 1);
+            l.volt = 1; l.size = 16;
+            bare_computation(&l);
+            bench::keep(l);
+        }
+    };
+    constexpr long kBareCalls = 200000;
+    /* Each side alternates with the bare computation, so a ratio compares
+     * runs made under the same conditions. */
+    bench::Paired one = bench::paired_median_ns_per_op([&](long ops) { first.calls(ops); }, kCalls, bare, kBareCalls);
+    bench::Paired two = bench::paired_median_ns_per_op(
         [&](long ops) {
             std::thread other([&] { second.calls(ops); });
             first.calls(ops);
             other.join();
         },
-        kCalls);
-    double bare = bench::median_ns_per_op(
-        [&](long ops) {
-            for (long i = 0; i < ops; ++i) {
-                __cnode_node_locals l{};
-                l.label = 1; l.samp = 1; l.freq = 1; l.cap = 1; l.loss = static_cast<int32_t>(i & 1);
-                l.volt = 1; l.size = 16;
-                bare_computation(&l);
-                bench::keep(l);
-            }
-        },
-        2000000);
+        kCalls, bare, kBareCalls);
+    double one_thread = one.subject_ns, two_threads = two.subject_ns;
 
-    bench::report("entry point, one thread", one_thread, "bare computation", bare);
-    bench::report("entry point, two threads: per call of one", two_threads, "bare computation", bare);
-    bench::report("entry point, two threads: per call of both", two_threads / 2, "bare computation", bare);
+    bench::report("entry point, one thread", one_thread, "bare computation", one.baseline_ns);
+    bench::report("entry point, two threads: per call of one", two_threads, "bare computation", two.baseline_ns);
+    bench::report("entry point, two threads: per call of both", two_threads / 2, "bare computation",
+                  two.baseline_ns);
     for (char &instance : instances) unreserve(&instance);
     return first.status == 0 && second.status == 0 ? 0 : 1;
 }
