@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 #include "child_process.h"
+#include "debugged_child.h"
 #include "cnode.h"
 #include "field_model.h"
 #include "module_loader.h"
@@ -293,84 +294,17 @@ TEST_P(SearchOrder, BindsTheCopyOfTheFirstPlaceThatHasOne)
 INSTANTIATE_TEST_SUITE_P(Places, SearchOrder, ::testing::ValuesIn(kPlacements),
                          [](const ::testing::TestParamInfo<Placement> &info) { return std::string(info.param.name); });
 
-/* Runs a child under the Windows debug API, as a native debugger does, and
- * collects the strings it sends to the debug output. */
-struct DebuggedRun {
-    bool started = false;
-    DWORD exit_code = 0xFFFFFFFF;
-    std::string out;
-    std::vector<std::string> debug_strings;
-};
+using testing_support::DebuggedRun;
 
-std::string read_debug_string(HANDLE process, const OUTPUT_DEBUG_STRING_INFO &info)
-{
-    std::vector<char> buffer(info.nDebugStringLength ? info.nDebugStringLength : 1);
-    SIZE_T read = 0;
-    if (info.fUnicode || !ReadProcessMemory(process, info.lpDebugStringData, buffer.data(), buffer.size(), &read))
-        return "<unreadable>";
-    return std::string(buffer.data(), strnlen(buffer.data(), read));
-}
-
+/* Runs a probe under the Windows debug API, as a native debugger does, and
+ * collects the strings it sends to the debug output and what it prints. A
+ * breakpoint after the loader's own goes unhandled, as without a debugger. */
 DebuggedRun run_debugged(const std::string &arguments)
 {
-    DebuggedRun run;
-    SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
-    HANDLE out_r, out_w;
-    if (!CreatePipe(&out_r, &out_w, &sa, 0)) return run;
-    SetHandleInformation(out_r, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOA si{};
-    si.cb = sizeof si;
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    si.hStdOutput = out_w;
-    si.hStdError = out_w;
-    PROCESS_INFORMATION pi{};
-    std::string command = "\"" + self() + "\" --probe " + arguments;
-    run.started = CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, DEBUG_ONLY_THIS_PROCESS, nullptr,
-                                 nullptr, &si, &pi) != 0;
-    CloseHandle(out_w);
-    if (!run.started) {
-        CloseHandle(out_r);
-        return run;
-    }
-    std::thread reader([&] { run.out = testing_support::read_all(out_r); });
-    HANDLE process = pi.hProcess;
-    bool first_breakpoint = true;
-    for (bool running = true; running;) {
-        DEBUG_EVENT event{};
-        if (!WaitForDebugEvent(&event, 60000)) break;
-        DWORD status = DBG_CONTINUE;
-        switch (event.dwDebugEventCode) {
-        case OUTPUT_DEBUG_STRING_EVENT:
-            run.debug_strings.push_back(read_debug_string(process, event.u.DebugString));
-            break;
-        case EXCEPTION_DEBUG_EVENT:
-            if (event.u.Exception.ExceptionRecord.ExceptionCode == EXCEPTION_BREAKPOINT && first_breakpoint)
-                first_breakpoint = false;
-            else
-                status = DBG_EXCEPTION_NOT_HANDLED;
-            break;
-        case CREATE_PROCESS_DEBUG_EVENT:
-            if (event.u.CreateProcessInfo.hFile) CloseHandle(event.u.CreateProcessInfo.hFile);
-            break;
-        case LOAD_DLL_DEBUG_EVENT:
-            if (event.u.LoadDll.hFile) CloseHandle(event.u.LoadDll.hFile);
-            break;
-        case EXIT_PROCESS_DEBUG_EVENT:
-            run.exit_code = event.u.ExitProcess.dwExitCode;
-            running = false;
-            break;
-        default:
-            break;
-        }
-        ContinueDebugEvent(event.dwProcessId, event.dwThreadId, status);
-    }
-    WaitForSingleObject(process, 10000);
-    reader.join();
-    CloseHandle(out_r);
-    CloseHandle(pi.hProcess);
-    CloseHandle(pi.hThread);
-    return run;
+    testing_support::DebugRunOptions options;
+    options.capture_output = true;
+    options.later_breaks_handled = false;
+    return testing_support::run_debugged("\"" + self() + "\" --probe " + arguments, options);
 }
 
 TEST(StartUp, BesideAnEngineWithoutTheAbortEntryTheModuleRefusesToLoadAndSaysSoOnce)

@@ -10,9 +10,8 @@
 #include <cstring>
 #include <regex>
 #include <string>
-#include <thread>
 #include <vector>
-#include "child_process.h"
+#include "debugged_child.h"
 #include "module_loader.h"
 
 namespace {
@@ -47,84 +46,22 @@ std::string environment_with_os(const char *os)
     return block;
 }
 
-std::string read_string(HANDLE process, const OUTPUT_DEBUG_STRING_INFO &info)
-{
-    std::string text(info.nDebugStringLength, '\0');
-    SIZE_T got = 0;
-    ReadProcessMemory(process, info.lpDebugStringData, text.data(), text.size(), &got);
-    text.resize(got);
-    while (!text.empty() && text.back() == '\0') text.pop_back();
-    return text;
-}
-
 ChildRun run_child(const std::string &scenario, const char *os, bool under_debugger)
 {
-    ChildRun run;
-    SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
-    HANDLE out_r, out_w;
-    CreatePipe(&out_r, &out_w, &sa, 0);
-    SetHandleInformation(out_r, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOA si{};
-    si.cb = sizeof si;
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    si.hStdOutput = out_w;
-    si.hStdError = out_w;
-    PROCESS_INFORMATION pi{};
-    std::string command = "\"" + testing_support::exe_directory() + "binding_child.exe\" " + scenario;
     std::string environment = environment_with_os(os);
-    DWORD flags = under_debugger ? DEBUG_ONLY_THIS_PROCESS : 0;
-    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, flags, environment.data(), nullptr, &si,
-                        &pi)) {
-        CloseHandle(out_r);
-        CloseHandle(out_w);
-        return run;
-    }
-    CloseHandle(out_w);
-    std::thread reader([&] { run.out = testing_support::read_all(out_r); });
-
-    if (under_debugger) {
-        bool initial_break_seen = false;
-        for (bool running = true; running;) {
-            DEBUG_EVENT event{};
-            if (!WaitForDebugEvent(&event, 60000)) break;
-            DWORD continuation = DBG_CONTINUE;
-            switch (event.dwDebugEventCode) {
-            case OUTPUT_DEBUG_STRING_EVENT: {
-                std::string text = read_string(pi.hProcess, event.u.DebugString);
-                (text.rfind("child:", 0) == 0 ? run.child_notes : run.debug_strings).push_back(text);
-                break;
-            }
-            case EXCEPTION_DEBUG_EVENT:
-                if (event.u.Exception.ExceptionRecord.ExceptionCode == EXCEPTION_BREAKPOINT) {
-                    if (initial_break_seen) ++run.breaks;
-                    initial_break_seen = true;
-                } else {
-                    continuation = DBG_EXCEPTION_NOT_HANDLED;
-                }
-                break;
-            case CREATE_PROCESS_DEBUG_EVENT:
-                if (event.u.CreateProcessInfo.hFile) CloseHandle(event.u.CreateProcessInfo.hFile);
-                break;
-            case LOAD_DLL_DEBUG_EVENT:
-                if (event.u.LoadDll.hFile) CloseHandle(event.u.LoadDll.hFile);
-                break;
-            case EXIT_PROCESS_DEBUG_EVENT:
-                running = false;
-                break;
-            default:
-                break;
-            }
-            ContinueDebugEvent(event.dwProcessId, event.dwThreadId, continuation);
-        }
-    }
-    WaitForSingleObject(pi.hProcess, 60000);
-    GetExitCodeProcess(pi.hProcess, &run.exit_code);
-    reader.join();
+    testing_support::DebugRunOptions options;
+    options.capture_output = true;
+    options.environment = environment.c_str();
+    options.under_debugger = under_debugger;
+    testing_support::DebuggedRun debugged = testing_support::run_debugged(
+        "\"" + testing_support::exe_directory() + "binding_child.exe\" " + scenario, options);
+    ChildRun run;
+    run.exit_code = debugged.exit_code;
+    run.breaks = debugged.breaks;
+    run.out = debugged.out;
     run.out.erase(std::remove(run.out.begin(), run.out.end(), '\r'), run.out.end());
-    CloseHandle(out_r);
-    CloseHandle(pi.hProcess);
-    CloseHandle(pi.hThread);
+    for (std::string &text : debugged.debug_strings)
+        (text.rfind("child:", 0) == 0 ? run.child_notes : run.debug_strings).push_back(std::move(text));
     return run;
 }
 
