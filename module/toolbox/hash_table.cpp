@@ -805,3 +805,20 @@ void HashTablePrint(HashTableType table)
 }
 
 } // extern "C"
+
+/* In-place access for the module's own callers (the instance registry): the
+ * value copy of a present key, or null. A node never moves in memory, since
+ * every node is its own block and a resize only relinks it, so the pointer
+ * stays good until the pair is removed or the table disposed. Writing through
+ * it changes the value without counting as a change of the table: open
+ * iterators stay valid. */
+void *toolbox::hash_table_value_in_place(HashTableType table, const void *key)
+{
+    if (!valid(table) || !key) return nullptr;
+    if (is_plain_fixed8(table)) {
+        HashNode *node = locate_fixed8(table, key).node;
+        return node ? node_key(node) + 8 : nullptr;
+    }
+    HashNode *node = locate_general(table, key).node;
+    return node ? node_value(table, node) : nullptr;
+}

@@ -9,7 +9,9 @@
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
+#include <cstring>
 #include "qex_rte.h"
+#include "toolbox.h"
 
 namespace toolbox {
 
@@ -126,5 +128,10 @@ inline uint32_t lookup3_hash8(const void *key)
 /* The lookup3 little-endian hash with an arbitrary initial value; the
  * toolbox's Lookup3_hashlittle is this with 0xDEADF00D. */
 uint32_t lookup3_hashlittle_seeded(const void *key, size_t length, uint32_t initval);
+
+/* The value copy of a present key inside a hash table, for in-place reads
+ * and writes by the module's own callers; null when the key is absent or the
+ * table invalid. Good until the pair is removed or the table disposed. */
+void *hash_table_value_in_place(HashTableType table, const void *key);
 
 } // namespace toolbox

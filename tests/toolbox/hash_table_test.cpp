@@ -9,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 #include <vector>
+#include "../../module/toolbox/toolbox_internal.h"
 #include "toolbox_test_support.h"
 
 using namespace toolbox_test;
@@ -559,6 +560,58 @@ TEST_F(ToolboxHashTable, ContainersAreTrackedOnlyByTheirOwnRegistrations)
     HashTableDispose(table);
     ListDispose(copy);
     ListDispose(list);
+}
+
+} // namespace
+
+namespace {
+
+/* The registry reads and writes its records in place: the pointer must follow
+ * the pair through growth, see inserted values, and leave iterators alone. */
+TEST_F(ToolboxHashTable, ValueInPlaceFollowsThePairThroughGrowthAndRemoval)
+{
+    for (int keyKind : {HASH_KEY_FIXED, HASH_KEY_CSTRING}) {
+        SCOPED_TRACE(keyKind);
+        HashTableType table = make_table(0, keyKind, 8, 8);
+        /* The same key as a number or as its decimal text. */
+        struct Key {
+            uint64_t number;
+            std::string text;
+            const void *bytes(int kind) const { return kind == HASH_KEY_FIXED ? static_cast<const void *>(&number) : text.c_str(); }
+        };
+        auto make_key = [](uint64_t n) { return Key{n, std::to_string(n * 7919)}; };
+        Key five = make_key(5);
+        uint64_t v = 50;
+        const void *key = five.bytes(keyKind);
+        ASSERT_EQ(toolbox::hash_table_value_in_place(table, key), nullptr);
+        ASSERT_EQ(HashTableInsertItem(table, key, &v), 0);
+        auto *slot = static_cast<uint64_t *>(toolbox::hash_table_value_in_place(table, key));
+        ASSERT_NE(slot, nullptr);
+        EXPECT_EQ(*slot, 50u);
+
+        size_t iterator = 0;
+        ASSERT_EQ(HashTableIteratorCreate(table, &iterator), 0);
+        *slot = 51;
+        uint64_t read = 0;
+        char keyBuffer[32];
+        EXPECT_EQ(HashTableIteratorGetItem(table, iterator, keyBuffer, sizeof keyBuffer, &read, sizeof read), 0);
+        EXPECT_EQ(read, 51u);
+
+        for (uint64_t other = 100; other < 400; ++other) { /* grows several times */
+            Key more = make_key(other);
+            ASSERT_EQ(HashTableInsertItem(table, more.bytes(keyKind), &other), 0);
+        }
+        EXPECT_GE(buckets_of(table), 256); /* grew from 32 at least three times */
+        EXPECT_EQ(toolbox::hash_table_value_in_place(table, key), slot);
+        v = 52;
+        ASSERT_EQ(HashTableInsertItem(table, key, &v), 0);
+        EXPECT_EQ(*slot, 52u);
+        ASSERT_EQ(HashTableRemoveItem(table, key, nullptr, 0), 0);
+        EXPECT_EQ(toolbox::hash_table_value_in_place(table, key), nullptr);
+        EXPECT_EQ(toolbox::hash_table_value_in_place(nullptr, key), nullptr);
+        EXPECT_EQ(toolbox::hash_table_value_in_place(table, nullptr), nullptr);
+        HashTableDispose(table);
+    }
 }
 
 } // namespace
