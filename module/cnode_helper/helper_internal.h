@@ -43,6 +43,14 @@ private:
  * record read with a null list is one the registry does not hold. */
 bool read_record(void *instance, InstanceRecord &record);
 bool store_record(void *instance, const InstanceRecord &record);
+/* Whether the registry exists (it does between the helper's start-up and
+ * unload). */
+bool registry_exists();
+/* The record the registry keeps for the instance, to be read and changed in
+ * place, or null when the registry does not hold the instance. The pointer
+ * stays good while the lock is held and the instance is not removed; a
+ * change through it needs no store. */
+InstanceRecord *record_in_place(void *instance);
 /* True when the registry holds the instance (false also on an error). */
 bool holds_instance(void *instance);
 

@@ -12,6 +12,7 @@
 #include "cnode_startup.h"
 #include "helper_internal.h"
 #include "qex_rte.h"
+#include "../toolbox/toolbox_internal.h"
 
 extern "C" {
 volatile int32_t __qex_cnode_abort_flag = 0;
@@ -126,6 +127,14 @@ bool store_record(void *instance, const InstanceRecord &record)
     return HashTableInsertItem(g_registry, &key, &record) == 0;
 }
 
+bool registry_exists() { return g_registry != nullptr; }
+
+InstanceRecord *record_in_place(void *instance)
+{
+    uint64_t key = key_of(instance);
+    return static_cast<InstanceRecord *>(toolbox::hash_table_value_in_place(g_registry, &key));
+}
+
 bool holds_instance(void *instance)
 {
     uint64_t key = key_of(instance);
@@ -172,38 +181,52 @@ extern "C" BOOL WINAPI __cnode_helper_DllMain(HINSTANCE module, DWORD reason, LP
     }
 }
 
+namespace {
+
+/* What an entry call records about the thread that makes it: the debugged
+ * process, the thread, and the thread's abort record, whose leftover request
+ * (from an earlier call on this thread) is cleared here; it still gives back
+ * its count. Call under the registry lock. */
+InstanceRecord entering_thread()
+{
+    InstanceRecord entered = {};
+    entered.thread_id = GetCurrentThreadId();
+    if (auto process_id =
+            reinterpret_cast<CurrentProcessId>(debugger_library_export("__qex_debug_current_process_id")))
+        entered.process_id = process_id();
+    entered.abort_data = this_thread_abort_record();
+    if (entered.abort_data) clear_abort_request(entered.abort_data);
+    return entered;
+}
+
+} // namespace
+
+/* A registered instance's record is updated where the registry keeps it; only
+ * the first call of an instance stores a new record. The record is located
+ * after the calls out of the module (the debugger library's process id), so
+ * the pointer is used only while nothing but this unit's own steps run. */
 extern "C" int32_t __cnode_helper_initialize(void *instance, __cnode_gwerror *error)
 {
     bool registered = false;
     {
         RegistryLock lock;
-        InstanceRecord record;
-        if (lock.held() && read_record(instance, record)) {
-            record.process_id = 0;
-            record.abort_data = nullptr;
-            record.thread_id = GetCurrentThreadId();
-            if (auto process_id = reinterpret_cast<CurrentProcessId>(
-                    debugger_library_export("__qex_debug_current_process_id")))
-                record.process_id = process_id();
-            /* A request left over from an earlier call on this thread is
-             * cleared; it still gives back its count. */
-            record.abort_data = this_thread_abort_record();
-            if (record.abort_data) clear_abort_request(record.abort_data);
-
-            /* Arrays the node code did not give back by the end of the
-             * previous call are freed now. */
-            bool fresh_list = false;
-            if (record.list) {
-                __cnode_free_string_arrays(record.list, 0);
+        if (lock.held() && registry_exists()) {
+            InstanceRecord entered = entering_thread();
+            if (InstanceRecord *kept = record_in_place(instance)) {
+                /* Arrays the node code did not give back by the end of the
+                 * previous call are freed now (a kept record always has its
+                 * list). */
+                __cnode_free_string_arrays(kept->list, 0);
+                kept->abort_data = entered.abort_data;
+                kept->process_id = entered.process_id;
+                kept->thread_id = entered.thread_id;
+                registered = true;
             } else {
-                record.list = ListCreate(sizeof(__cnode_string_array_record));
-                fresh_list = record.list != nullptr;
-            }
-            if (record.list) {
-                registered = store_record(instance, record);
-                /* Only a list made here is disposed: an existing one is still
-                 * referenced by the record the registry keeps. */
-                if (!registered && fresh_list) ListDispose(record.list);
+                entered.list = ListCreate(sizeof(__cnode_string_array_record));
+                if (entered.list) {
+                    registered = store_record(instance, entered);
+                    if (!registered) ListDispose(entered.list);
+                }
             }
         }
     }
@@ -217,25 +240,21 @@ extern "C" int32_t __cnode_helper_initialize(void *instance, __cnode_gwerror *er
 
 /* The window opens only for an instance the registry holds: an instance
  * unreserved while its call runs is not registered again by its own end
- * steps. */
+ * steps. Both steps change the kept record in place. */
 extern "C" void __cnode_on_begin_user_code(void *instance)
 {
     RegistryLock lock;
-    InstanceRecord record;
-    if (!lock.held() || !read_record(instance, record) || !record.list) return;
-    record.in_user_code = 1;
-    store_record(instance, record);
+    if (!lock.held()) return;
+    if (InstanceRecord *record = record_in_place(instance)) record->in_user_code = 1;
 }
 
 extern "C" void __cnode_on_end_user_code(void *instance)
 {
     RegistryLock lock;
-    InstanceRecord record;
-    if (!lock.held() || !read_record(instance, record)) return;
-    if (record.list) {
-        record.in_user_code = 0;
-        if (record.abort_data) clear_abort_request(record.abort_data);
-        store_record(instance, record);
+    if (!lock.held() || !registry_exists()) return;
+    if (InstanceRecord *record = record_in_place(instance)) {
+        record->in_user_code = 0;
+        if (record->abort_data) clear_abort_request(record->abort_data);
     } else if (__cnode_abort_tlv_data_t *own = this_thread_abort_record()) {
         /* Unreserved during the call: a request made for it before the
          * unreservation sits on this thread's record, the one the call ran
