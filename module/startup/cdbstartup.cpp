@@ -13,6 +13,7 @@
 #include <windows.h>
 #include "cnode_debug.h"
 #include "cnode_startup.h"
+#include "last_error_keeper.h"
 #include "qex_rte.h"
 
 extern "C" {
@@ -72,13 +73,16 @@ extern "C" void __DBG_InitDebugInfo(void *, void *) {}
 extern "C" void __DBG_CleanUpDebugImage(void *) {}
 extern "C" void __DBG_CleanUpDebugInfo(void *) {}
 
+/* The slot is read in the thread's own record, which leaves the last-error
+ * value alone. Only when that finds nothing (a thread without an environment
+ * yet, or the slot not yet known) do the system and then the engine answer,
+ * with the last-error value kept around their calls. */
 extern "C" void *__DBG_InitializeThreadEnv(void)
 {
-    DWORD saved = GetLastError();
+    if (void *env = thread_block::tls_value(ThreadEnvSlot)) return env;
+    LastErrorKeeper keep;
     void *env = TlsGetValue(ThreadEnvSlot);
-    if (!env) env = __DBG_GetCurrentThreadEnv();
-    SetLastError(saved);
-    return env;
+    return env ? env : __DBG_GetCurrentThreadEnv();
 }
 
 /* Without an environment (the engine could not make one) the position
