@@ -38,6 +38,20 @@ CmtThreadLockHandle g_registry_lock = 0;
 /* Null while no registry exists. */
 HashTableType g_registry = nullptr;
 
+/* The record last located in place, with its instance, so that the begin and
+ * end steps of a call find the record that its entry step located without
+ * hashing the key again. Guarded by the registry lock. Invariant: when a
+ * record is set, the registry holds that instance and the record is its value
+ * copy, which never moves; whatever removes an instance or disposes the
+ * registry forgets it first. */
+struct LocatedRecord {
+    void *instance;
+    InstanceRecord *record;
+};
+LocatedRecord g_located = {};
+
+void forget_located() { g_located = {}; }
+
 uint64_t key_of(void *instance) { return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(instance)); }
 
 /* Frees the arrays every registered instance still holds and disposes its
@@ -55,6 +69,7 @@ void dispose_registry()
         position = HashTableIteratorAdvance(g_registry, iterator);
     }
     if (iterator) HashTableIteratorDispose(g_registry, iterator);
+    forget_located();
     HashTableDispose(g_registry);
     g_registry = nullptr;
 }
@@ -131,8 +146,11 @@ bool registry_exists() { return g_registry != nullptr; }
 
 InstanceRecord *record_in_place(void *instance)
 {
+    if (g_located.record && g_located.instance == instance) return g_located.record;
     uint64_t key = key_of(instance);
-    return static_cast<InstanceRecord *>(toolbox::hash_table_value_in_place(g_registry, &key));
+    auto *record = static_cast<InstanceRecord *>(toolbox::hash_table_value_in_place(g_registry, &key));
+    if (record) g_located = {instance, record};
+    return record;
 }
 
 bool holds_instance(void *instance)
@@ -276,6 +294,7 @@ extern "C" void __cnode_on_unreserve(void *instance)
     if (!lock.held()) return;
     uint64_t key = key_of(instance);
     InstanceRecord record = {};
+    if (g_located.instance == instance) forget_located();
     if (HashTableRemoveItem(g_registry, &key, &record, sizeof record) == 0 && record.list)
         __cnode_free_string_arrays(record.list, 1);
 }

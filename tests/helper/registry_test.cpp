@@ -74,6 +74,51 @@ TEST_F(Registry, UnreservingAnUnknownInstanceDoesNothing)
     EXPECT_FALSE(registered(&unknown).held);
 }
 
+/* Entry, begin and end change the kept record where the registry holds it and
+ * remember the record last located: each step must act on the instance it
+ * names, whichever was located last, and an instance removed and registered
+ * again must get its new record, never the one removed. */
+TEST_F(Registry, EachStepChangesTheRecordOfTheInstanceItNames)
+{
+    Instance first, second;
+    ASSERT_TRUE(first.enter());
+    ASSERT_TRUE(second.enter()); /* located last */
+    __cnode_on_begin_user_code(first.get());
+    EXPECT_EQ(registered(first.get()).record.in_user_code, 1);
+    EXPECT_EQ(registered(second.get()).record.in_user_code, 0);
+    __cnode_on_begin_user_code(second.get());
+    __cnode_on_end_user_code(first.get());
+    EXPECT_EQ(registered(first.get()).record.in_user_code, 0);
+    EXPECT_EQ(registered(second.get()).record.in_user_code, 1);
+    __cnode_on_end_user_code(second.get());
+    EXPECT_EQ(registered(second.get()).record.in_user_code, 0);
+}
+
+TEST_F(Registry, AnInstanceRemovedAndEnteredAgainGetsANewRecord)
+{
+    Instance instance, other;
+    ASSERT_TRUE(other.enter());
+    ASSERT_TRUE(instance.enter());
+    __cnode_on_begin_user_code(instance.get());
+    __cnode_on_end_user_code(instance.get());
+    __cnode_on_unreserve(instance.get());
+    ASSERT_FALSE(registered(instance.get()).held);
+    __cnode_on_begin_user_code(instance.get());
+    EXPECT_FALSE(registered(instance.get()).held) << "no window for an instance the registry does not hold";
+    __cnode_on_end_user_code(instance.get());
+
+    ASSERT_TRUE(instance.enter());
+    Registered again = registered(instance.get());
+    ASSERT_TRUE(again.held) << "registered again, not taken for the removed record";
+    EXPECT_NE(again.record.list, nullptr);
+    EXPECT_EQ(again.record.in_user_code, 0);
+    __cnode_on_begin_user_code(instance.get());
+    EXPECT_EQ(registered(instance.get()).record.in_user_code, 1);
+    __cnode_on_end_user_code(instance.get());
+    EXPECT_EQ(registered(instance.get()).record.in_user_code, 0);
+    EXPECT_TRUE(registered(other.get()).held);
+}
+
 struct RegistrationFailure {
     const char *name;
     long lock_fails_at;
