@@ -11,6 +11,7 @@
  * pointers are read only after a successful run. The binding never loads a
  * library itself. */
 #include <string.h>
+#include <atomic>
 #include "helper_internal.h"
 #include "qex_rte.h"
 
@@ -23,6 +24,8 @@ __cnode_DSNewHClr_t __cnode_DSNewHClr = nullptr;
 namespace {
 
 INIT_ONCE g_binding = INIT_ONCE_STATIC_INIT;
+/* Set once the one-time block has closed after a successful binding. */
+std::atomic<bool> g_bound{false};
 
 constexpr size_t kPathBufferSize = 2048;
 const char kEngineFolder[] = "Win64\\";
@@ -99,7 +102,12 @@ extern "C" BOOL CALLBACK __cnode_bind_memory_manager(PINIT_ONCE, PVOID parameter
     return TRUE;
 }
 
+/* Once the block has closed, InitOnceExecuteOnce would only answer TRUE
+ * again; the flag gives that answer without the call at every entry. */
 int32_t cnode_helper::bind_memory_manager_once(__cnode_gwerror *error)
 {
-    return InitOnceExecuteOnce(&g_binding, __cnode_bind_memory_manager, error, nullptr) ? 1 : 0;
+    if (g_bound.load(std::memory_order_acquire)) return 1;
+    if (!InitOnceExecuteOnce(&g_binding, __cnode_bind_memory_manager, error, nullptr)) return 0;
+    g_bound.store(true, std::memory_order_release);
+    return 1;
 }
