@@ -75,11 +75,15 @@ bool is_pharlap()
  * itself only before it has started. */
 HMODULE loaded_library() { return __cnode_debugger_library(); }
 
+/* The shared flags are written only when they change: resolutions run at
+ * every export's entry and exit while the library is absent, on every thread
+ * at once. */
 void *resolve(const char *name)
 {
     if (!(g_looked_up.load(std::memory_order_acquire) && is_pharlap())) {
-        g_library.store(loaded_library(), std::memory_order_release);
-        g_looked_up.store(true, std::memory_order_release);
+        HMODULE found = loaded_library();
+        if (g_library.load(std::memory_order_relaxed) != found) g_library.store(found, std::memory_order_release);
+        if (!g_looked_up.load(std::memory_order_relaxed)) g_looked_up.store(true, std::memory_order_release);
     }
     HMODULE library = g_library.load(std::memory_order_acquire);
     if (!library) return kNoOp;
