@@ -226,6 +226,34 @@ HashTableType table_before_shrinking_removal(uint64_t count, uint64_t *key)
     return table;
 }
 
+uint32_t bucket_in(HashTableType table, uint64_t key) { return Lookup3_hashlittle(&key, 8) & (view(table).bucketCount - 1); }
+
+/* A key of the universe that would land in an empty bucket. */
+uint64_t key_in_empty_bucket(HashTableType table)
+{
+    std::vector<int> sizes(view(table).bucketCount);
+    HashTableGetAttribute(table, HASH_ATTR_BUCKET_SIZES, sizes.data());
+    for (uint64_t k = 0; k < kUniverse; ++k)
+        if (sizes[bucket_in(table, k)] == 0) return k;
+    ADD_FAILURE() << "no key of the universe lands in an empty bucket";
+    return 0;
+}
+
+/* 16 keys (a full first slab) in 16 distinct buckets of 32, with growth set
+ * for 17 used buckets: the next key in an empty bucket needs both a slab and
+ * a larger bucket array. */
+HashTableType full_slab_one_bucket_before_growth()
+{
+    HashTableType table = table_of(0);
+    for (int i = 0; i < 16; ++i) {
+        uint64_t k = key_in_empty_bucket(table), value = k + 1000;
+        HashTableInsertItem(table, &k, &value);
+    }
+    EXPECT_EQ(view(table).usedBuckets, 16u);
+    EXPECT_EQ(HashTableSetAttribute(table, HASH_ATTR_GROW_THRESHOLD, 17.0 / 32.0), 0);
+    return table;
+}
+
 uint32_t other_hash(const void *key, size_t length) { return Lookup3_hashlittle(key, length) * 2654435761u; }
 
 struct TableOperation {
@@ -241,10 +269,20 @@ TEST_F(ToolboxAllocationFailure, TableOperationsLeaveTheTableAsItWas)
     uint64_t shrink_key = 0;
     ASSERT_LT(before_growth, kUniverse);
     const TableOperation operations[] = {
-        {"insertion of a new key", [] { return table_of(10); },
+        /* Small fixed-size nodes come from slabs of 16, 16, 32, 64 ... nodes. */
+        {"insertion of a new key into a free pooled node", [] { return table_of(10); },
+         [](HashTableType t) { uint64_t k = 50, v = 5; return HashTableInsertItem(t, &k, &v); }, 0},
+        {"insertion that needs a new slab of nodes", [] { return table_of(16); },
          [](HashTableType t) { uint64_t k = 50, v = 5; return HashTableInsertItem(t, &k, &v); }, 1},
+        {"insertion that needs a new slab and grows the table", [] { return full_slab_one_bucket_before_growth(); },
+         [](HashTableType t) {
+             uint64_t k = key_in_empty_bucket(t);
+             uint64_t v = 5;
+             return HashTableInsertItem(t, &k, &v);
+         },
+         2},
         {"insertion that grows the table", [&] { return table_of(before_growth); },
-         [&](HashTableType t) { uint64_t k = before_growth, v = 5; return HashTableInsertItem(t, &k, &v); }, 2},
+         [&](HashTableType t) { uint64_t k = before_growth, v = 5; return HashTableInsertItem(t, &k, &v); }, 1},
         {"second iterator: the iterator table doubles", [] { return table_of(10); },
          [](HashTableType t) {
              size_t it = 0;

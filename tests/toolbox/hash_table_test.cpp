@@ -615,3 +615,57 @@ TEST_F(ToolboxHashTable, ValueInPlaceFollowsThePairThroughGrowthAndRemoval)
 }
 
 } // namespace
+
+namespace {
+
+/* Pairs of small fixed-size keys live in pooled slabs: churn must reuse freed
+ * nodes instead of asking the engine again, and a table that is emptied or
+ * cleared gives every slab back. */
+TEST_F(ToolboxHashTable, PooledNodesAreReusedAndGivenBackWhenTheTableEmpties)
+{
+    EngineBaseline engine;
+    HashTableType table = make_table(0, HASH_KEY_FIXED, 8, 16);
+    const long empty_table = engine.extra_blocks();
+    uint64_t value[2] = {1, 2};
+    for (uint64_t k = 0; k < 1000; ++k) ASSERT_EQ(HashTableInsertItem(table, &k, value), 0);
+    const long full_table = engine.extra_blocks();
+    EXPECT_LT(full_table - empty_table, 20) << "1000 pairs should take a few slabs, not a block each";
+
+    /* Remove and re-insert half the keys, twice: no new engine blocks. */
+    for (int round = 0; round < 2; ++round) {
+        for (uint64_t k = 0; k < 1000; k += 2) ASSERT_EQ(HashTableRemoveItem(table, &k, nullptr, 0), 0);
+        for (uint64_t k = 0; k < 1000; k += 2) ASSERT_EQ(HashTableInsertItem(table, &k, value), 0);
+        EXPECT_EQ(engine.extra_blocks(), full_table);
+    }
+    for (uint64_t k = 0; k < 1000; ++k) {
+        uint64_t read[2] = {};
+        ASSERT_EQ(HashTableGetItem(table, &k, read, sizeof read), 0);
+        ASSERT_EQ(read[1], 2u) << k;
+    }
+
+    for (uint64_t k = 0; k < 1000; ++k) ASSERT_EQ(HashTableRemoveItem(table, &k, nullptr, 0), 0);
+    EXPECT_EQ(engine.extra_blocks(), empty_table) << "an emptied table keeps only its record, buckets and iterators";
+    for (uint64_t k = 0; k < 100; ++k) ASSERT_EQ(HashTableInsertItem(table, &k, value), 0);
+    EXPECT_GT(engine.extra_blocks(), empty_table);
+    ASSERT_EQ(HashTableClear(table), 0);
+    EXPECT_EQ(engine.extra_blocks(), empty_table);
+    ASSERT_EQ(HashTableDispose(table), 0);
+    EXPECT_EQ(engine.extra_blocks(), 0);
+
+    /* String keys, and fixed nodes too large to pool, are one block per pair. */
+    for (auto [keyKind, valueSize] : {std::pair{HASH_KEY_CSTRING, size_t{8}}, std::pair{HASH_KEY_FIXED, size_t{4096}}}) {
+        HashTableType other = make_table(0, keyKind, 8, valueSize);
+        std::vector<unsigned char> big(valueSize, 7);
+        const long before = engine.extra_blocks();
+        for (uint64_t k = 1; k <= 10; ++k) {
+            std::string text = std::to_string(k);
+            const void *key = keyKind == HASH_KEY_CSTRING ? static_cast<const void *>(text.c_str()) : &k;
+            ASSERT_EQ(HashTableInsertItem(other, key, big.data()), 0);
+        }
+        EXPECT_EQ(engine.extra_blocks() - before, 10);
+        HashTableDispose(other);
+    }
+    EXPECT_EQ(engine.extra_blocks(), 0);
+}
+
+} // namespace
