@@ -7,7 +7,9 @@
  * fixed key) to an InstanceRecord. Every read-modify-write of a record and
  * every change of an abort record's flag happens under the registry lock; the
  * pending-abort count changes only atomically, since stoppoints read it
- * without the lock. */
+ * without the lock. The steps that run at every entry call change a
+ * registered instance's record where the table keeps it (its value copy never
+ * moves), so a call locates its record once and stores nothing back. */
 #include <string.h>
 #include "cnode_startup.h"
 #include "helper_internal.h"
