@@ -11,7 +11,7 @@
  * Invariants kept by every operation:
  *   - bucketCount is a power of two, minBuckets <= bucketCount <= 2^31;
  *   - itemCount is the number of nodes, usedBuckets the number of buckets
- *     whose count is non-zero, each bucket's count the length of its chain;
+ *     whose chain is not empty;
  *   - an operation that fails leaves the table exactly as it was: everything
  *     that may fail (node allocation, the new bucket array of a resize, the
  *     chain limits of a resize) is done or checked before the first change.
@@ -20,9 +20,11 @@
  *     without the insertion or removal;
  *   - an iterator slot in use and valid points at an existing node; every
  *     change of the table clears the valid bit of every slot;
- *   - a non-empty bucket's headHash is the hash of its head node's key under
- *     the table's hash function, so that an 8-byte-key lookup can step past a
- *     head that cannot match without waiting for the node itself.
+ *   - a bucket is only the head of its chain. Chain lengths are counted by
+ *     walking the chain where they are needed (the bucket-sizes attribute,
+ *     the chain limit, a resize), which keeps the bucket array at 8 bytes a
+ *     bucket: for a lookup that misses the cache, half the array to keep in
+ *     the processor's caches.
  *
  * Choices where the contract is open:
  *   - A node holds the link to the next node, the key copy and the value
@@ -94,8 +96,9 @@ constexpr uint32_t kIteratorInUse = 0x20000000;
 constexpr uint32_t kIteratorValid = 0x40000000;
 constexpr uint32_t kIteratorAtEnd = 0x80000000;
 
-/* One allocation per pair: the link to the next node, the key copy right
- * behind it, then the value copy at the next 8-byte boundary. Keeping the
+/* One piece per pair (a pooled slot or an engine block of its own): the link
+ * to the next node, the key copy right behind it, then the value copy at the
+ * next 8-byte boundary. Keeping the
  * copies inline (no pointers to them) keeps a lookup to one cache line per
  * node visited and the table small. */
 struct HashNode {
@@ -104,12 +107,7 @@ struct HashNode {
 
 struct NodeSlab; /* a block of pooled nodes */
 
-/* count and head are the bucket record; headHash, in what would be padding,
- * is the hash of the head node's key, so that a lookup can tell from the
- * bucket alone whether the head can be the key it seeks. */
 struct HashBucket {
-    int32_t count;
-    uint32_t headHash;
     HashNode *head;
 };
 
@@ -204,8 +202,9 @@ double load_of(uint32_t used, uint32_t bucketCount)
 struct Place {
     uint32_t hash;
     uint32_t bucket;
-    HashNode *node;     /* null when the key is absent */
-    HashNode *previous; /* the node before it in the chain, null at the head */
+    HashNode *node;       /* null when the key is absent */
+    HashNode *previous;   /* the node before it in the chain, null at the head */
+    int64_t chainLength;  /* when the key is absent: the length of its bucket's chain */
 };
 
 /* The general search: any key kind, any hash function. */
@@ -221,6 +220,7 @@ struct Place {
             return place;
         }
         place.previous = node;
+        ++place.chainLength;
     }
     place.previous = nullptr;
     return place;
@@ -235,15 +235,7 @@ struct Place {
     std::memcpy(&wanted, key, sizeof wanted);
     place.hash = toolbox::lookup3_hash8(key);
     place.bucket = bucket_index(place.hash, table->bucketCount);
-    const HashBucket &bucket = table->buckets[place.bucket];
-    HashNode *node = bucket.head;
-    /* A head of another hash cannot hold the key: step past it without
-     * waiting for the node itself. */
-    if (node && bucket.headHash != place.hash) {
-        place.previous = node;
-        node = node->next;
-    }
-    for (; node; node = node->next) {
+    for (HashNode *node = table->buckets[place.bucket].head; node; node = node->next) {
         uint64_t stored;
         std::memcpy(&stored, node_key(node), sizeof stored);
         if (stored == wanted) {
@@ -251,9 +243,38 @@ struct Place {
             return place;
         }
         place.previous = node;
+        ++place.chainLength;
     }
     place.previous = nullptr;
     return place;
+}
+
+/* The node holding an 8-byte key hashed by the table's own hash, or null:
+ * the lookup of HashTableGetItem's fast path. Whether the key sits at the
+ * head of its chain or further down is, for a table of random keys, a coin
+ * toss that branch prediction cannot learn, and a mispredicted branch here
+ * throws away the independent lookups the processor had started after this
+ * one. So the head or its successor is chosen with a conditional move, and
+ * only then is the chosen node compared, which nearly always matches. */
+[[gnu::always_inline]] inline HashNode *find_fixed8(HashTableType table, const void *key)
+{
+    uint64_t wanted;
+    std::memcpy(&wanted, key, sizeof wanted);
+    HashNode *node = table->buckets[bucket_index(toolbox::lookup3_hash8(key), table->bucketCount)].head;
+    if (!node) return nullptr;
+    uint64_t head_key;
+    std::memcpy(&head_key, node_key(node), sizeof head_key);
+    HashNode *second = node->next;
+    asm("cmpq %[wanted], %[head_key]\n\tcmovneq %[second], %[node]"
+        : [node] "+r"(node)
+        : [wanted] "r"(wanted), [head_key] "r"(head_key), [second] "r"(second)
+        : "cc");
+    for (; node; node = node->next) {
+        uint64_t stored;
+        std::memcpy(&stored, node_key(node), sizeof stored);
+        if (stored == wanted) return node;
+    }
+    return nullptr;
 }
 
 /* Where a key is, or would go. */
@@ -401,14 +422,19 @@ void free_all_nodes(HashTableType table)
 }
 
 /* Pushes a node at the head of bucket b of the given array. */
-void push_node(HashBucket *buckets, uint32_t b, HashNode *node, uint32_t hash, uint32_t *used)
+void push_node(HashBucket *buckets, uint32_t b, HashNode *node, uint32_t *used)
 {
     HashBucket &bucket = buckets[b];
-    bucket.headHash = hash;
-    if (bucket.count == 0) ++*used;
+    if (!bucket.head) ++*used;
     node->next = bucket.head;
     bucket.head = node;
-    ++bucket.count;
+}
+
+int64_t chain_length(const HashNode *node)
+{
+    int64_t length = 0;
+    for (; node; node = node->next) ++length;
+    return length;
 }
 
 void invalidate_iterators(HashTableType table)
@@ -432,22 +458,27 @@ bool chains_fit(HashTableType table, const PreparedResize &resize, const HashNod
     if (resize.count > table->bucketCount && resize.hash == table->hash) return true;
     if (resize.hash == table->hash && resize.count == table->bucketCount / 2) {
         for (uint32_t j = 0; j < resize.count; ++j) {
-            int64_t merged = int64_t{table->buckets[j].count} + table->buckets[j + resize.count].count;
+            int64_t merged = chain_length(table->buckets[j].head) + chain_length(table->buckets[j + resize.count].head);
             if (leaving && (leavingBucket == j || leavingBucket == j + resize.count)) --merged;
             if (merged > kMaxChainLength) return false;
         }
         return true;
     }
-    /* Counts into the new array's count fields, reset before returning. */
+    /* Counts in the new array's (still unused) head fields, which are nulled
+     * again before returning. */
     bool fits = true;
     for (uint32_t b = 0; b < table->bucketCount && fits; ++b)
         for (HashNode *node = table->buckets[b].head; node && fits; node = node->next) {
             if (node == leaving) continue;
             const unsigned char *key = node_key(node);
             uint32_t target = bucket_index(hash_with(resize.hash, key, key_length(table, key)), resize.count);
-            if (++resize.buckets[target].count > kMaxChainLength) fits = false;
+            uintptr_t counted;
+            std::memcpy(&counted, &resize.buckets[target].head, sizeof counted);
+            ++counted;
+            std::memcpy(&resize.buckets[target].head, &counted, sizeof counted);
+            if (counted > static_cast<uintptr_t>(kMaxChainLength)) fits = false;
         }
-    for (uint32_t j = 0; j < resize.count; ++j) resize.buckets[j].count = 0;
+    for (uint32_t j = 0; j < resize.count; ++j) resize.buckets[j].head = nullptr;
     return fits;
 }
 
@@ -483,7 +514,7 @@ void commit_resize(HashTableType table, const PreparedResize &resize)
             HashNode *next = node->next;
             const unsigned char *key = node_key(node);
             uint32_t hash = hash_with(table->hash, key, key_length(table, key));
-            push_node(table->buckets, bucket_index(hash, resize.count), node, hash, &table->usedBuckets);
+            push_node(table->buckets, bucket_index(hash, resize.count), node, &table->usedBuckets);
             node = next;
         }
     }
@@ -522,7 +553,7 @@ HashNode *node_of(HashTableType table, const IteratorSlot &slot)
 uint32_t next_used_bucket(HashTableType table, uint64_t from)
 {
     for (uint64_t b = from; b < table->bucketCount; ++b)
-        if (table->buckets[b].count) return static_cast<uint32_t>(b);
+        if (table->buckets[b].head) return static_cast<uint32_t>(b);
     return table->bucketCount;
 }
 
@@ -672,9 +703,9 @@ int HashTableInsertItem(HashTableType table, const void *key, const void *value)
     bool made_slab = false;
     uint32_t used_after = table->usedBuckets;
     if (!place.node) {
-        if (bucket.count >= kMaxChainLength) return kBucketFull;
+        if (place.chainLength >= kMaxChainLength) return kBucketFull;
         if (table->itemCount == INT32_MAX) return kOutOfMemory;
-        if (bucket.count == 0) ++used_after;
+        if (!bucket.head) ++used_after;
         fresh = new_node(table, key, value, &made_slab);
         if (!fresh) return kOutOfMemory;
     }
@@ -688,7 +719,7 @@ int HashTableInsertItem(HashTableType table, const void *key, const void *value)
         }
     }
     if (fresh) {
-        push_node(table->buckets, place.bucket, fresh, place.hash, &table->usedBuckets);
+        push_node(table->buckets, place.bucket, fresh, &table->usedBuckets);
         ++table->itemCount;
     } else {
         std::memcpy(node_value(table, place.node), value, static_cast<size_t>(table->valueSize));
@@ -708,7 +739,7 @@ int HashTableInsertItem(HashTableType table, const void *key, const void *value)
      * Everything else, errors included, takes the general path. */
     if (table && key && valueBuffer && table->magic == kTableMagic && is_plain_fixed8(table) &&
         bufferSize >= static_cast<size_t>(table->valueSize)) {
-        if (HashNode *node = locate_fixed8(table, key).node) {
+        if (HashNode *node = find_fixed8(table, key)) {
             toolbox::copy_small(valueBuffer, node_key(node) + 8, static_cast<size_t>(table->valueSize));
             return kOk;
         }
@@ -737,7 +768,8 @@ int HashTableRemoveItem(HashTableType table, const void *key, void *valueBuffer,
         return kOk;
     }
     HashBucket &bucket = table->buckets[place.bucket];
-    uint32_t used_after = table->usedBuckets - (bucket.count == 1 ? 1 : 0);
+    bool empties_bucket = bucket.head == place.node && !place.node->next;
+    uint32_t used_after = table->usedBuckets - (empties_bucket ? 1 : 0);
     PreparedResize shrink;
     if (shrink_enabled(table) && table->shrinkThreshold >= load_of(used_after, table->bucketCount) &&
         halving_allowed(table)) {
@@ -749,15 +781,11 @@ int HashTableRemoveItem(HashTableType table, const void *key, void *valueBuffer,
         place.previous->next = place.node->next;
     } else {
         bucket.head = place.node->next;
-        if (bucket.head) {
-            const unsigned char *key = node_key(bucket.head);
-            bucket.headHash = hash_with(table->hash, key, key_length(table, key));
-        }
     }
     free_node(table, place.node);
     --table->itemCount;
     if (table->itemCount == 0 && pooled(table)) drop_all_slabs(table); /* an emptied table gives its memory back */
-    if (--bucket.count == 0) --table->usedBuckets;
+    if (empties_bucket) --table->usedBuckets;
     invalidate_iterators(table);
     if (shrink.buckets) commit_resize(table, shrink);
     return kOk;
@@ -796,7 +824,8 @@ int HashTableGetAttribute(HashTableType table, int attribute, void *value)
     case HASH_ATTR_HASH_FUNCTION: *static_cast<HashFunction *>(value) = table->hash; return kOk;
     case HASH_ATTR_BUCKET_SIZES: {
         int *sizes = static_cast<int *>(value);
-        for (uint32_t b = 0; b < table->bucketCount; ++b) sizes[b] = table->buckets[b].count;
+        for (uint32_t b = 0; b < table->bucketCount; ++b)
+            sizes[b] = static_cast<int>(chain_length(table->buckets[b].head));
         return kOk;
     }
     default: return kBadAttribute;
