@@ -148,6 +148,7 @@ struct HashTableStructTag {
     uint32_t pooledNodes;   /* nodes carved from all slabs together */
     uint32_t nodeBytes;     /* size of a pooled node; 0 when nodes are not pooled */
     uint32_t plainFixed8;   /* 8-byte fixed keys under Lookup3_hashlittle: the inlined lookup applies */
+    uint32_t fastGetValueSize; /* the value size when plainFixed8 and values fit 32 bytes, else 0 */
 };
 
 namespace {
@@ -183,6 +184,7 @@ void note_hash_function(HashTableType table, HashFunction hash)
 {
     table->hash = hash;
     table->plainFixed8 = table->keyKind == HASH_KEY_FIXED && table->keySize == 8 && hash == &Lookup3_hashlittle;
+    table->fastGetValueSize = table->plainFixed8 && table->valueSize <= 32 ? static_cast<uint32_t>(table->valueSize) : 0;
 }
 
 uint32_t hash_with(HashFunction hash, const void *key, size_t length)
@@ -734,13 +736,14 @@ int HashTableInsertItem(HashTableType table, const void *key, const void *value)
 [[gnu::optimize("omit-frame-pointer")]] int HashTableGetItem(HashTableType table, const void *key,
                                                               void *valueBuffer, size_t bufferSize)
 {
-    /* The fast case, kept free of calls and saved registers: every argument
-     * good, an 8-byte key hashed by the table's own hash, and the key present.
-     * Everything else, errors included, takes the general path. */
-    if (table && key && valueBuffer && table->magic == kTableMagic && is_plain_fixed8(table) &&
-        bufferSize >= static_cast<size_t>(table->valueSize)) {
+    /* The fast case, kept free of calls and of a stack frame: every argument
+     * good, an 8-byte key hashed by the table's own hash, a value of at most
+     * 32 bytes, and the key present. Everything else, errors included, takes
+     * the general path. */
+    if (table && key && valueBuffer && table->magic == kTableMagic && table->fastGetValueSize != 0 &&
+        bufferSize >= table->fastGetValueSize) {
         if (HashNode *node = find_fixed8(table, key)) {
-            toolbox::copy_small(valueBuffer, node_key(node) + 8, static_cast<size_t>(table->valueSize));
+            toolbox::copy_upto32(valueBuffer, node_key(node) + 8, table->fastGetValueSize);
             return kOk;
         }
     }

@@ -53,38 +53,46 @@ inline void *engine_realloc(void *block, size_t bytes)
 
 inline void engine_free(void *block) { qex_rte_free(block); }
 
-/* Copies n bytes between blocks that do not overlap. Sizes up to 32 bytes (an
- * instance record, a pointer, a handle) are copied inline by two possibly
- * overlapping fixed-size moves instead of a call into the C runtime. */
-inline void copy_small(void *to, const void *from, size_t n)
+/* Copies n bytes, 0 to 32, between blocks that do not overlap, by two
+ * possibly overlapping fixed-size moves: no call into the C runtime. */
+inline void copy_upto32(void *to, const void *from, size_t n)
 {
     auto *d = static_cast<unsigned char *>(to);
     const auto *s = static_cast<const unsigned char *>(from);
-    if (n >= 16 && n <= 32) {
+    if (n >= 16) {
         unsigned char head[16], tail[16];
         __builtin_memcpy(head, s, 16);
         __builtin_memcpy(tail, s + n - 16, 16);
         __builtin_memcpy(d, head, 16);
         __builtin_memcpy(d + n - 16, tail, 16);
-    } else if (n >= 8 && n < 16) {
+    } else if (n >= 8) {
         uint64_t head, tail;
         __builtin_memcpy(&head, s, 8);
         __builtin_memcpy(&tail, s + n - 8, 8);
         __builtin_memcpy(d, &head, 8);
         __builtin_memcpy(d + n - 8, &tail, 8);
-    } else if (n >= 4 && n < 8) {
+    } else if (n >= 4) {
         uint32_t head, tail;
         __builtin_memcpy(&head, s, 4);
         __builtin_memcpy(&tail, s + n - 4, 4);
         __builtin_memcpy(d, &head, 4);
         __builtin_memcpy(d + n - 4, &tail, 4);
-    } else if (n > 0 && n < 4) {
+    } else if (n > 0) {
         d[0] = s[0];
         d[n / 2] = s[n / 2];
         d[n - 1] = s[n - 1];
-    } else if (n > 32) {
-        std::memcpy(d, s, n);
     }
+}
+
+/* Copies n bytes between blocks that do not overlap. Sizes up to 32 bytes (an
+ * instance record, a pointer, a handle) are copied inline instead of by a
+ * call into the C runtime. */
+inline void copy_small(void *to, const void *from, size_t n)
+{
+    if (n <= 32)
+        copy_upto32(to, from, n);
+    else
+        std::memcpy(to, from, n);
 }
 
 /* a * b into *product; false when the product does not fit in size_t. */

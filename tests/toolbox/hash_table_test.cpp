@@ -669,3 +669,43 @@ TEST_F(ToolboxHashTable, PooledNodesAreReusedAndGivenBackWhenTheTableEmpties)
 }
 
 } // namespace
+
+namespace {
+
+/* Values of every size class the lookup copies differently, under keys that
+ * share chains: exactly the value's bytes are written, a longer buffer keeps
+ * its tail, and a key that is absent zero-fills the whole buffer. */
+TEST_F(ToolboxHashTable, GetCopiesExactlyTheValueWhateverItsSize)
+{
+    for (size_t valueSize : {1, 2, 3, 4, 7, 8, 9, 15, 16, 17, 31, 32, 33, 64, 300}) {
+        SCOPED_TRACE(valueSize);
+        HashTableType table = make_table(0, HASH_KEY_FIXED, 8, valueSize);
+        /* 40 keys in 4 buckets of 32 (chains of 10), so that keys sit at the
+         * head, second and deeper; the table grows once on the way. */
+        std::vector<uint64_t> keys;
+        for (uint32_t b = 0; b < 4; ++b)
+            for (uint64_t k : keys_in_bucket(10, b, 32)) keys.push_back(k);
+        auto value_of = [&](uint64_t k) {
+            std::vector<unsigned char> v(valueSize);
+            for (size_t i = 0; i < valueSize; ++i) v[i] = static_cast<unsigned char>(k * 31 + i + 1);
+            return v;
+        };
+        for (uint64_t k : keys) ASSERT_EQ(HashTableInsertItem(table, &k, value_of(k).data()), 0);
+        for (uint64_t k : keys) {
+            std::vector<unsigned char> buffer(valueSize + 8, 0xEE);
+            ASSERT_EQ(HashTableGetItem(table, &k, buffer.data(), buffer.size()), 0);
+            std::vector<unsigned char> expected = value_of(k);
+            expected.resize(valueSize + 8, 0xEE);
+            ASSERT_EQ(buffer, expected) << "key " << k;
+        }
+        uint64_t absent = 0;
+        while (std::find(keys.begin(), keys.end(), absent) != keys.end()) ++absent;
+        std::vector<unsigned char> buffer(valueSize + 8, 0xEE);
+        ASSERT_EQ(HashTableGetItem(table, &absent, buffer.data(), buffer.size()), 0);
+        EXPECT_EQ(buffer, std::vector<unsigned char>(valueSize + 8, 0));
+        EXPECT_EQ(HashTableGetItem(table, &keys[0], buffer.data(), valueSize - 1), valueSize > 1 ? -5207 : 1);
+        HashTableDispose(table);
+    }
+}
+
+} // namespace
