@@ -993,10 +993,6 @@ void HashTablePrint(HashTableType table)
 void *toolbox::hash_table_value_in_place(HashTableType table, const void *key)
 {
     if (!valid(table) || !key) return nullptr;
-    if (is_plain_fixed8(table)) {
-        HashNode *node = locate_fixed8(table, key).node;
-        return node ? node_key(node) + 8 : nullptr;
-    }
-    HashNode *node = locate_general(table, key).node;
+    HashNode *node = locate(table, key).node;
     return node ? node_value(table, node) : nullptr;
 }
