@@ -8,36 +8,50 @@
  * recently inserted node. The load that drives growth and shrinking is the
  * fraction of non-empty buckets.
  *
+ * Every pair is chained twice, over the same number of buckets:
+ *   - its node in the ordered chains, placed by the table's hash function:
+ *     everything the caller can observe about placement and order follows
+ *     them (iteration, printing, the bucket sizes, the load, the chain limit,
+ *     the order in which a resize moves pairs);
+ *   - its entry (link, key copy, value copy) in the lookup chains, which
+ *     serve get, find, insert and remove. An 8-byte key under the table's own
+ *     hash is placed there by spread8, a multiplication, rather than by
+ *     lookup3: a run of independent gets is bounded by how many lookups the
+ *     processor keeps in flight, and lookup3's thirty-odd instructions halved
+ *     that number. Any other key is placed by the table's hash, as in its
+ *     ordered chain.
+ *
  * Invariants kept by every operation:
  *   - bucketCount is a power of two, minBuckets <= bucketCount <= 2^31;
- *   - itemCount is the number of nodes, usedBuckets the number of buckets
- *     whose chain is not empty;
+ *   - itemCount is the number of pairs, usedBuckets the number of buckets
+ *     whose ordered chain is not empty;
+ *   - every pair's node is in exactly one ordered chain and its entry in
+ *     exactly one lookup chain, each the one its key's hash picks;
  *   - an operation that fails leaves the table exactly as it was: everything
- *     that may fail (node allocation, the new bucket array of a resize, the
+ *     that may fail (pair allocation, the new bucket array of a resize, the
  *     chain limits of a resize) is done or checked before the first change.
  *     In particular a resize never fails part-way, and a failed growth after
  *     an insertion, or a failed shrink after a removal, leaves the table
  *     without the insertion or removal;
  *   - an iterator slot in use and valid points at an existing node; every
  *     change of the table clears the valid bit of every slot;
- *   - a bucket is only the head of its chain. Chain lengths are counted by
- *     walking the chain where they are needed (the bucket-sizes attribute,
- *     the chain limit, a resize), which keeps the bucket array at 8 bytes a
- *     bucket: for a lookup that misses the cache, half the array to keep in
- *     the processor's caches.
+ *   - a bucket is only the heads of its two chains, the ordered heads first
+ *     and the lookup heads behind them in the same block. Chain lengths are
+ *     counted by walking the ordered chain where they are needed (the
+ *     bucket-sizes attribute, the chain limit, a resize).
  *
  * Choices where the contract is open:
- *   - A node holds the link to the next node, the key copy and the value
- *     copy in one piece; replacing the value of an existing key copies the new
- *     value over the old one and cannot fail for lack of memory.
- *   - Nodes of a table with small fixed-size keys and values are carved from
- *     pooled engine blocks (see "node pool" below) instead of one block each:
- *     a lookup then touches densely packed nodes without a per-block header
+ *   - An entry holds the key copy and the value copy in one piece with its
+ *     link; replacing the value of an existing key copies the new value over
+ *     the old one and cannot fail for lack of memory.
+ *   - Pairs of a table with small fixed-size keys and values are carved from
+ *     pooled engine blocks (see "pair pool" below) instead of one block each:
+ *     a lookup then touches densely packed entries without a per-block header
  *     between them, which roughly halves the cost of a lookup that misses the
- *     cache. A pooled node goes back to its table's free list when its pair is
+ *     cache. A pooled pair goes back to its table's free list when it is
  *     removed; the blocks go back to the engine when the table is cleared,
- *     emptied or disposed. Nodes of string keys, and of large keys or values,
- *     are one engine block each.
+ *     emptied or disposed. Pairs of string keys, and of large keys or values,
+ *     are one engine block each (the node, then the entry).
  *   - A failed attribute change that needed a resize keeps the previous
  *     threshold or hash function.
  *   - An iterator created on an empty table is valid and at end: reading or
@@ -49,6 +63,7 @@
  * Every allocation runs with the engine's resource tracking suspended; the
  * table and each iterator are registered explicitly under "Toolbox". */
 #include <cmath>
+#include <cstddef>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -96,16 +111,22 @@ constexpr uint32_t kIteratorInUse = 0x20000000;
 constexpr uint32_t kIteratorValid = 0x40000000;
 constexpr uint32_t kIteratorAtEnd = 0x80000000;
 
-/* One piece per pair (a pooled slot or an engine block of its own): the link
- * to the next node, the key copy right behind it, then the value copy at the
- * next 8-byte boundary. Keeping the
- * copies inline (no pointers to them) keeps a lookup to one cache line per
- * node visited and the table small. */
-struct HashNode {
-    HashNode *next;
+/* A pair's data: the link to the next entry of its lookup chain, the key copy
+ * right behind it, then the value copy at the next 8-byte boundary. Keeping
+ * the copies inline (no pointers to them) keeps a lookup to one cache line
+ * per entry visited. */
+struct Entry {
+    Entry *link;
 };
 
-struct NodeSlab; /* a block of pooled nodes */
+/* A pair's place in the ordered chains: the chains that iteration, printing,
+ * the bucket sizes and the resize order see. */
+struct HashNode {
+    HashNode *next;
+    Entry *entry;
+};
+
+struct NodeSlab; /* a block of pooled pairs */
 
 struct HashBucket {
     HashNode *head;
@@ -142,14 +163,23 @@ struct HashTableStructTag {
     uint32_t bucketCount;
     IteratorSlot *iterators;
     uint32_t iteratorCount;
-    /* Behind the documented record: the node pool (see "node pool"). */
+    /* Behind the documented record: the lookup chains and the pair pool. */
+    Entry **lookupHeads;    /* bucketCount heads, in the same block right behind the ordered heads */
     NodeSlab *slabs;        /* newest first */
-    HashNode *freeNodes;    /* pooled nodes not in use, linked through next */
-    uint32_t pooledNodes;   /* nodes carved from all slabs together */
-    uint32_t nodeBytes;     /* size of a pooled node; 0 when nodes are not pooled */
-    uint32_t plainFixed8;   /* 8-byte fixed keys under Lookup3_hashlittle: the inlined lookup applies */
+    HashNode *freeNodes;    /* pooled pairs not in use, linked through next */
+    uint32_t pooledNodes;   /* pairs carved from all slabs together */
+    uint32_t entryBytes;    /* size of a pooled entry; 0 when pairs are not pooled */
+    uint32_t plainFixed8;   /* 8-byte fixed keys under Lookup3_hashlittle: lookups spread the key by multiplication */
     uint32_t fastGetValueSize; /* the value size when plainFixed8 and values fit 32 bytes, else 0 */
 };
+
+/* HashTableGetItem (hash_table_get.S) reads these fields and the entry
+ * layout by offset. */
+static_assert(offsetof(HashTableStructTag, magic) == 0x00);
+static_assert(offsetof(HashTableStructTag, bucketCount) == 0x48);
+static_assert(offsetof(HashTableStructTag, lookupHeads) == 0x60);
+static_assert(offsetof(HashTableStructTag, fastGetValueSize) == 0x84);
+static_assert(sizeof(Entry) == 8);
 
 namespace {
 
@@ -160,7 +190,9 @@ using toolbox::ResourceTrackingSuspended;
 
 bool valid(HashTableType table) { return table && table->magic == kTableMagic; }
 
-unsigned char *node_key(HashNode *node) { return reinterpret_cast<unsigned char *>(node + 1); }
+unsigned char *entry_key(Entry *entry) { return reinterpret_cast<unsigned char *>(entry + 1); }
+
+unsigned char *node_key(HashNode *node) { return entry_key(node->entry); }
 
 size_t aligned8(size_t n) { return (n + 7) & ~size_t{7}; }
 
@@ -171,20 +203,37 @@ size_t key_length(HashTableType table, const void *key)
 }
 
 /* The value copy lies behind the key copy, at the next 8-byte boundary. */
-unsigned char *node_value(HashTableType table, HashNode *node)
+unsigned char *entry_value(HashTableType table, Entry *entry)
 {
-    return node_key(node) + aligned8(key_length(table, node_key(node)));
+    return entry_key(entry) + aligned8(key_length(table, entry_key(entry)));
 }
+
+unsigned char *node_value(HashTableType table, HashNode *node) { return entry_value(table, node->entry); }
 
 /* 8-byte fixed keys hashed by the table's own hash take the inlined path. */
 bool is_plain_fixed8(HashTableType table) { return table->plainFixed8 != 0; }
+
+/* The lookup heads lie right behind the ordered heads, in the same block. */
+Entry **lookup_heads_of(HashBucket *buckets, uint32_t count)
+{
+    return reinterpret_cast<Entry **>(buckets + count);
+}
+
+/* One block for both arrays of heads, zero-filled. */
+HashBucket *allocate_heads(uint64_t count)
+{
+    return static_cast<HashBucket *>(engine_calloc(count, sizeof(HashBucket) + sizeof(Entry *)));
+}
+
+size_t heads_bytes(uint32_t count) { return size_t{count} * (sizeof(HashBucket) + sizeof(Entry *)); }
 
 /* Kept whenever the key kind, key size or hash function is set. */
 void note_hash_function(HashTableType table, HashFunction hash)
 {
     table->hash = hash;
     table->plainFixed8 = table->keyKind == HASH_KEY_FIXED && table->keySize == 8 && hash == &Lookup3_hashlittle;
-    table->fastGetValueSize = table->plainFixed8 && table->valueSize <= 32 ? static_cast<uint32_t>(table->valueSize) : 0;
+    table->fastGetValueSize =
+        table->plainFixed8 && table->valueSize <= 32 ? static_cast<uint32_t>(table->valueSize) : 0;
 }
 
 uint32_t hash_with(HashFunction hash, const void *key, size_t length)
@@ -195,157 +244,170 @@ uint32_t hash_with(HashFunction hash, const void *key, size_t length)
 
 uint32_t bucket_index(uint32_t hash, uint32_t bucketCount) { return hash & (bucketCount - 1); }
 
+/* The lookup chain of an 8-byte key under the table's own hash: the key with
+ * its upper half folded onto the lower, times an odd constant (2^64 over the
+ * golden ratio), upper half of the product. Every key bit reaches the bits
+ * that pick the chain, and it takes a handful of instructions where lookup3
+ * takes some thirty: a run of independent lookups of a table that does not
+ * fit the caches is bounded by how many lookups the processor keeps in flight,
+ * which shrinks with every instruction a lookup takes. */
+constexpr uint64_t kSpreadMultiplier = 0x9E3779B97F4A7C15;
+
+uint32_t spread8(const void *key)
+{
+    uint64_t k;
+    std::memcpy(&k, key, sizeof k);
+    k ^= k >> 32;
+    return static_cast<uint32_t>((k * kSpreadMultiplier) >> 32);
+}
+
+/* Where a key's entry is chained for lookups: spread8 for 8-byte keys under
+ * the table's own hash, the table's hash otherwise. */
+uint32_t lookup_hash(HashTableType table, const void *key, size_t length)
+{
+    return is_plain_fixed8(table) ? spread8(key) : hash_with(table->hash, key, length);
+}
+
 double load_of(uint32_t used, uint32_t bucketCount)
 {
     return static_cast<double>(used) / static_cast<double>(bucketCount);
 }
 
-/* Where a key is, or would go. */
+/* Where a key's entry is, or would go, among the lookup chains. */
 struct Place {
-    uint32_t hash;
-    uint32_t bucket;
-    HashNode *node;       /* null when the key is absent */
-    HashNode *previous;   /* the node before it in the chain, null at the head */
-    int64_t chainLength;  /* when the key is absent: the length of its bucket's chain */
+    uint32_t bucket;  /* the lookup chain */
+    Entry *entry;     /* null when the key is absent */
+    Entry *previous;  /* the entry before it in the chain, null at the head */
 };
 
 /* The general search: any key kind, any hash function. */
 [[gnu::noinline]] Place locate_general(HashTableType table, const void *key)
 {
     Place place{};
-    size_t length = key_length(table, key);
-    place.hash = hash_with(table->hash, key, length);
-    place.bucket = bucket_index(place.hash, table->bucketCount);
-    for (HashNode *node = table->buckets[place.bucket].head; node; node = node->next) {
-        if (table->compare(node_key(node), key, static_cast<size_t>(table->keySize)) == 0) {
-            place.node = node;
+    place.bucket = bucket_index(lookup_hash(table, key, key_length(table, key)), table->bucketCount);
+    for (Entry *entry = table->lookupHeads[place.bucket]; entry; entry = entry->link) {
+        if (table->compare(entry_key(entry), key, static_cast<size_t>(table->keySize)) == 0) {
+            place.entry = entry;
             return place;
         }
-        place.previous = node;
-        ++place.chainLength;
+        place.previous = entry;
     }
     place.previous = nullptr;
     return place;
 }
 
-/* The search for an 8-byte key hashed by the table's own hash: the hash
+/* The search for an 8-byte key hashed by the table's own hash: the spread
  * inlined, keys compared as one word. */
 [[gnu::always_inline]] inline Place locate_fixed8(HashTableType table, const void *key)
 {
     Place place{};
     uint64_t wanted;
     std::memcpy(&wanted, key, sizeof wanted);
-    place.hash = toolbox::lookup3_hash8(key);
-    place.bucket = bucket_index(place.hash, table->bucketCount);
-    for (HashNode *node = table->buckets[place.bucket].head; node; node = node->next) {
+    place.bucket = bucket_index(spread8(key), table->bucketCount);
+    for (Entry *entry = table->lookupHeads[place.bucket]; entry; entry = entry->link) {
         uint64_t stored;
-        std::memcpy(&stored, node_key(node), sizeof stored);
+        std::memcpy(&stored, entry_key(entry), sizeof stored);
         if (stored == wanted) {
-            place.node = node;
+            place.entry = entry;
             return place;
         }
-        place.previous = node;
-        ++place.chainLength;
+        place.previous = entry;
     }
     place.previous = nullptr;
     return place;
 }
 
-/* The node holding an 8-byte key hashed by the table's own hash, or null:
- * the lookup of HashTableGetItem's fast path. Whether the key sits at the
- * head of its chain or further down is, for a table of random keys, a coin
- * toss that branch prediction cannot learn, and a mispredicted branch here
- * throws away the independent lookups the processor had started after this
- * one. So the head or its successor is chosen with a conditional move, and
- * only then is the chosen node compared, which nearly always matches. */
-[[gnu::always_inline]] inline HashNode *find_fixed8(HashTableType table, const void *key)
-{
-    uint64_t wanted;
-    std::memcpy(&wanted, key, sizeof wanted);
-    HashNode *node = table->buckets[bucket_index(toolbox::lookup3_hash8(key), table->bucketCount)].head;
-    if (!node) return nullptr;
-    uint64_t head_key;
-    std::memcpy(&head_key, node_key(node), sizeof head_key);
-    HashNode *second = node->next;
-    asm("cmpq %[wanted], %[head_key]\n\tcmovneq %[second], %[node]"
-        : [node] "+r"(node)
-        : [wanted] "r"(wanted), [head_key] "r"(head_key), [second] "r"(second)
-        : "cc");
-    for (; node; node = node->next) {
-        uint64_t stored;
-        std::memcpy(&stored, node_key(node), sizeof stored);
-        if (stored == wanted) return node;
-    }
-    return nullptr;
-}
-
-/* Where a key is, or would go. */
 [[gnu::always_inline]] inline Place locate(HashTableType table, const void *key)
 {
     return is_plain_fixed8(table) ? locate_fixed8(table, key) : locate_general(table, key);
 }
 
-/* ---- node pool ----
+/* The ordered chain of a key whose lookup chain is known: the key's hash
+ * under the table's hash function, which is the lookup chain's own hash
+ * unless the key is spread instead. */
+uint32_t order_bucket(HashTableType table, const void *key, const Place &place)
+{
+    return is_plain_fixed8(table) ? bucket_index(toolbox::lookup3_hash8(key), table->bucketCount) : place.bucket;
+}
+
+/* The ordered-chain node of a present entry, and the node before it. */
+HashNode *node_of_entry(HashTableType table, Entry *entry, uint32_t order, HashNode **previous)
+{
+    *previous = nullptr;
+    HashNode *node = table->buckets[order].head;
+    while (node->entry != entry) {
+        *previous = node;
+        node = node->next;
+    }
+    return node;
+}
+
+/* ---- pair pool ----
  *
- * A table whose fixed-size nodes are small keeps them in slabs: engine blocks
- * of nodes laid side by side from a 64-byte boundary. The first slab holds
- * kFirstSlabNodes nodes and each later one as many as all before it, up to
- * kLargestSlabNodes, so a table of n pairs wastes at most about half a slab.
- * Free nodes form a list through their next links.
+ * A table whose fixed-size entries are small keeps its pairs in slabs: engine
+ * blocks holding the entries side by side from a 64-byte boundary, followed
+ * by as many ordered-chain nodes, node i belonging to entry i for the slab's
+ * whole life. The first slab holds kFirstSlabNodes pairs and each later one as
+ * many as all before it, up to kLargestSlabNodes, so a table of n pairs wastes
+ * at most about half a slab. Free pairs form a list through their nodes' next
+ * links.
  *
- * Invariants: every node of a pooled table is either linked in one chain or
- * on the free list; pooledNodes is the sum of the slabs' node counts; a slab
- * is given back only when no node of it is in use (all of them at once, when
- * the table is cleared, emptied or disposed, or the newest one when the
- * insertion that made it fails). Slabs never move, so neither do nodes. */
+ * Invariants: every pair of a pooled table is either in use (its node in one
+ * ordered chain, its entry in one lookup chain) or on the free list;
+ * pooledNodes is the sum of the slabs' pair counts; a slab is given back only
+ * when no pair of it is in use (all of them at once, when the table is
+ * cleared, emptied or disposed, or the newest one when the insertion that
+ * made it fails). Slabs never move, so neither do entries. */
 
 struct NodeSlab {
     NodeSlab *next;
     uint32_t nodes;
 };
 
-constexpr size_t kLargestPooledNode = 256;
+constexpr size_t kLargestPooledEntry = 256;
 constexpr uint32_t kFirstSlabNodes = 16;
 constexpr uint32_t kLargestSlabNodes = 4096;
 constexpr size_t kSlabAlignment = 64;
 
-size_t fixed_node_bytes(size_t keySize, size_t valueSize)
+size_t fixed_entry_bytes(size_t keySize, size_t valueSize)
 {
-    return sizeof(HashNode) + aligned8(keySize) + aligned8(valueSize);
+    return sizeof(Entry) + aligned8(keySize) + aligned8(valueSize);
 }
 
-bool pooled(HashTableType table) { return table->nodeBytes != 0; }
+bool pooled(HashTableType table) { return table->entryBytes != 0; }
 
-unsigned char *slab_nodes(NodeSlab *slab)
+unsigned char *slab_entries(NodeSlab *slab)
 {
     auto start = reinterpret_cast<uintptr_t>(slab + 1);
     return reinterpret_cast<unsigned char *>((start + kSlabAlignment - 1) & ~uintptr_t{kSlabAlignment - 1});
 }
 
-/* Adds a slab and puts its nodes on the (empty) free list. */
+/* Adds a slab and puts its pairs on the (empty) free list. */
 bool add_slab(HashTableType table)
 {
     uint32_t count = table->pooledNodes < kFirstSlabNodes   ? kFirstSlabNodes
                      : table->pooledNodes > kLargestSlabNodes ? kLargestSlabNodes
                                                               : table->pooledNodes;
     if (table->pooledNodes > UINT32_MAX - count) return false;
-    auto *slab = static_cast<NodeSlab *>(
-        engine_malloc(sizeof(NodeSlab) + kSlabAlignment - 1 + size_t{count} * table->nodeBytes));
+    size_t pair_bytes = table->entryBytes + sizeof(HashNode);
+    auto *slab =
+        static_cast<NodeSlab *>(engine_malloc(sizeof(NodeSlab) + kSlabAlignment - 1 + size_t{count} * pair_bytes));
     if (!slab) return false;
     slab->nodes = count;
     slab->next = table->slabs;
     table->slabs = slab;
     table->pooledNodes += count;
-    unsigned char *nodes = slab_nodes(slab);
+    unsigned char *entries = slab_entries(slab);
+    auto *nodes = reinterpret_cast<HashNode *>(entries + size_t{count} * table->entryBytes);
     for (uint32_t i = count; i-- > 0;) {
-        auto *node = reinterpret_cast<HashNode *>(nodes + size_t{i} * table->nodeBytes);
-        node->next = table->freeNodes;
-        table->freeNodes = node;
+        nodes[i].entry = reinterpret_cast<Entry *>(entries + size_t{i} * table->entryBytes);
+        nodes[i].next = table->freeNodes;
+        table->freeNodes = &nodes[i];
     }
     return true;
 }
 
-/* Gives back the newest slab, all of whose nodes are on the free list and
+/* Gives back the newest slab, all of whose pairs are on the free list and
  * make up the whole list: the insertion that needed it has failed. */
 void drop_newest_slab(HashTableType table)
 {
@@ -356,7 +418,7 @@ void drop_newest_slab(HashTableType table)
     engine_free(slab);
 }
 
-/* Gives back every slab; no pooled node may be in use. */
+/* Gives back every slab; no pooled pair may be in use. */
 void drop_all_slabs(HashTableType table)
 {
     while (NodeSlab *slab = table->slabs) {
@@ -367,13 +429,14 @@ void drop_all_slabs(HashTableType table)
     table->pooledNodes = 0;
 }
 
-/* A node holding copies of key and value, or null when memory runs out.
+/* A pair holding copies of key and value, linked nowhere, or null when memory
+ * runs out. An unpooled pair is one engine block: the node, then the entry.
  * *madeSlab tells whether a slab was added for it. */
-HashNode *new_node(HashTableType table, const void *key, const void *value, bool *madeSlab)
+HashNode *new_pair(HashTableType table, const void *key, const void *value, bool *madeSlab)
 {
     *madeSlab = false;
     size_t length = key_length(table, key);
-    size_t value_offset = sizeof(HashNode) + aligned8(length);
+    size_t value_offset = sizeof(Entry) + aligned8(length);
     HashNode *node;
     if (pooled(table)) {
         if (!table->freeNodes) {
@@ -384,19 +447,22 @@ HashNode *new_node(HashTableType table, const void *key, const void *value, bool
         table->freeNodes = node->next;
     } else {
         size_t bytes;
-        if (length > SIZE_MAX - sizeof(HashNode) - 8 ||
-            __builtin_add_overflow(value_offset, static_cast<size_t>(table->valueSize), &bytes))
+        if (length > SIZE_MAX - sizeof(HashNode) - sizeof(Entry) - 8 ||
+            __builtin_add_overflow(sizeof(HashNode) + value_offset, static_cast<size_t>(table->valueSize), &bytes))
             return nullptr;
         node = static_cast<HashNode *>(engine_malloc(bytes));
         if (!node) return nullptr;
+        node->entry = reinterpret_cast<Entry *>(node + 1);
     }
     node->next = nullptr;
-    std::memcpy(node_key(node), key, length);
-    std::memcpy(reinterpret_cast<unsigned char *>(node) + value_offset, value, static_cast<size_t>(table->valueSize));
+    node->entry->link = nullptr;
+    std::memcpy(entry_key(node->entry), key, length);
+    std::memcpy(reinterpret_cast<unsigned char *>(node->entry) + value_offset, value,
+                static_cast<size_t>(table->valueSize));
     return node;
 }
 
-void free_node(HashTableType table, HashNode *node)
+void free_pair(HashTableType table, HashNode *node)
 {
     if (pooled(table)) {
         node->next = table->freeNodes;
@@ -406,8 +472,8 @@ void free_node(HashTableType table, HashNode *node)
     }
 }
 
-/* Frees every node of every chain; the chains are left dangling. */
-void free_all_nodes(HashTableType table)
+/* Frees every pair; the chains are left dangling. */
+void free_all_pairs(HashTableType table)
 {
     if (pooled(table)) {
         drop_all_slabs(table);
@@ -423,13 +489,20 @@ void free_all_nodes(HashTableType table)
     }
 }
 
-/* Pushes a node at the head of bucket b of the given array. */
+/* Pushes a node at the head of ordered chain b of the given array. */
 void push_node(HashBucket *buckets, uint32_t b, HashNode *node, uint32_t *used)
 {
     HashBucket &bucket = buckets[b];
     if (!bucket.head) ++*used;
     node->next = bucket.head;
     bucket.head = node;
+}
+
+/* Pushes an entry at the head of lookup chain b. */
+void push_entry(Entry **heads, uint32_t b, Entry *entry)
+{
+    entry->link = heads[b];
+    heads[b] = entry;
 }
 
 int64_t chain_length(const HashNode *node)
@@ -490,7 +563,7 @@ int prepare_resize(HashTableType table, uint64_t count, HashFunction hash, const
     if (count > kMaximumBuckets || count == 0) return kResizeFailed;
     out->count = static_cast<uint32_t>(count);
     out->hash = hash;
-    out->buckets = static_cast<HashBucket *>(engine_calloc(count, sizeof(HashBucket)));
+    out->buckets = allocate_heads(count);
     if (!out->buckets) return kOutOfMemory;
     if (!chains_fit(table, *out, leaving, leavingBucket)) {
         engine_free(out->buckets);
@@ -501,12 +574,14 @@ int prepare_resize(HashTableType table, uint64_t count, HashFunction hash, const
 }
 
 /* Moves every node, in old bucket order and chain order, to the head of its
- * chain in the new array; frees the old array. */
+ * ordered chain in the new array, and every entry to the head of its lookup
+ * chain (the lookup chains' order is nobody's concern); frees the old array. */
 void commit_resize(HashTableType table, const PreparedResize &resize)
 {
     HashBucket *old_buckets = table->buckets;
     uint32_t old_count = table->bucketCount;
     table->buckets = resize.buckets;
+    table->lookupHeads = lookup_heads_of(resize.buckets, resize.count);
     table->bucketCount = resize.count;
     note_hash_function(table, resize.hash);
     table->usedBuckets = 0;
@@ -516,7 +591,9 @@ void commit_resize(HashTableType table, const PreparedResize &resize)
             HashNode *next = node->next;
             const unsigned char *key = node_key(node);
             uint32_t hash = hash_with(table->hash, key, key_length(table, key));
+            uint32_t lookup = is_plain_fixed8(table) ? spread8(key) : hash;
             push_node(table->buckets, bucket_index(hash, resize.count), node, &table->usedBuckets);
+            push_entry(table->lookupHeads, bucket_index(lookup, resize.count), node->entry);
             node = next;
         }
     }
@@ -607,7 +684,7 @@ HashTableType build_table(uint32_t bucketCount)
     ResourceTrackingSuspended untracked;
     auto *table = static_cast<HashTableType>(engine_calloc(1, sizeof(HashTableStructTag)));
     if (!table) return nullptr;
-    table->buckets = static_cast<HashBucket *>(engine_calloc(bucketCount, sizeof(HashBucket)));
+    table->buckets = allocate_heads(bucketCount);
     table->iterators = static_cast<IteratorSlot *>(engine_calloc(kInitialIteratorSlots, sizeof(IteratorSlot)));
     bool complete = table->buckets && table->iterators;
     for (uint32_t i = 0; complete && i < kInitialIteratorSlots; ++i) {
@@ -622,6 +699,7 @@ HashTableType build_table(uint32_t bucketCount)
     }
     table->iteratorCount = kInitialIteratorSlots;
     table->bucketCount = bucketCount;
+    table->lookupHeads = lookup_heads_of(table->buckets, bucketCount);
     return table;
 }
 
@@ -639,9 +717,9 @@ void print_bytes(const unsigned char *bytes, size_t count)
     if (!valueBuffer) return kBadValueBuffer;
     size_t value_size = static_cast<size_t>(table->valueSize);
     if (bufferSize < value_size) return kBufferTooSmall;
-    HashNode *node = locate(table, key).node;
-    if (node)
-        toolbox::copy_small(valueBuffer, node_value(table, node), value_size);
+    Entry *entry = locate(table, key).entry;
+    if (entry)
+        toolbox::copy_small(valueBuffer, entry_value(table, entry), value_size);
     else
         std::memset(valueBuffer, 0, bufferSize);
     return kOk;
@@ -673,8 +751,8 @@ int HashTableCreate(int initialSize, int keyKind, size_t keySize, size_t valueSi
     made->minBuckets = static_cast<uint32_t>(buckets);
     made->growThreshold = kDefaultGrowThreshold;
     made->shrinkThreshold = kDisabled;
-    if (keyKind == HASH_KEY_FIXED && fixed_node_bytes(keySize, valueSize) <= kLargestPooledNode)
-        made->nodeBytes = static_cast<uint32_t>(fixed_node_bytes(keySize, valueSize));
+    if (keyKind == HASH_KEY_FIXED && fixed_entry_bytes(keySize, valueSize) <= kLargestPooledEntry)
+        made->entryBytes = static_cast<uint32_t>(fixed_entry_bytes(keySize, valueSize));
     __QEX_Resource_Acquire(made, toolbox::kResourceCategory, "HashTableType 0x%0*p", toolbox::kPointerDigits, made);
     *table = made;
     return kOk;
@@ -685,7 +763,7 @@ int HashTableDispose(HashTableType table)
     if (!valid(table)) return kInvalidTable;
     __QEX_Resource_Release(table);
     table->magic = 0;
-    free_all_nodes(table);
+    free_all_pairs(table);
     engine_free(table->buckets);
     for (uint32_t i = 0; i < table->iteratorCount; ++i)
         if (table->iterators[i].state & kIteratorInUse) __QEX_Resource_Release(table->iterators[i].token);
@@ -700,53 +778,46 @@ int HashTableInsertItem(HashTableType table, const void *key, const void *value)
     if (!key) return kNullKey;
     if (!value) return kBadValueBuffer;
     Place place = locate(table, key);
-    HashBucket &bucket = table->buckets[place.bucket];
     HashNode *fresh = nullptr;
     bool made_slab = false;
     uint32_t used_after = table->usedBuckets;
-    if (!place.node) {
-        if (place.chainLength >= kMaxChainLength) return kBucketFull;
+    uint32_t order = 0;
+    if (!place.entry) {
+        order = order_bucket(table, key, place);
+        const HashNode *head = table->buckets[order].head;
+        /* A chain can only be full when the table holds that many items. */
+        if (table->itemCount >= kMaxChainLength && chain_length(head) >= kMaxChainLength) return kBucketFull;
         if (table->itemCount == INT32_MAX) return kOutOfMemory;
-        if (!bucket.head) ++used_after;
-        fresh = new_node(table, key, value, &made_slab);
+        if (!head) ++used_after;
+        fresh = new_pair(table, key, value, &made_slab);
         if (!fresh) return kOutOfMemory;
     }
     PreparedResize growth;
     if (grow_enabled(table) && load_of(used_after, table->bucketCount) >= table->growThreshold) {
         int status = prepare_resize(table, uint64_t{table->bucketCount} * 2, table->hash, nullptr, 0, &growth);
         if (status != kOk) {
-            if (fresh) free_node(table, fresh);
+            if (fresh) free_pair(table, fresh);
             if (made_slab) drop_newest_slab(table);
             return status;
         }
     }
     if (fresh) {
-        push_node(table->buckets, place.bucket, fresh, &table->usedBuckets);
+        push_node(table->buckets, order, fresh, &table->usedBuckets);
+        push_entry(table->lookupHeads, place.bucket, fresh->entry);
         ++table->itemCount;
     } else {
-        std::memcpy(node_value(table, place.node), value, static_cast<size_t>(table->valueSize));
+        std::memcpy(entry_value(table, place.entry), value, static_cast<size_t>(table->valueSize));
     }
     invalidate_iterators(table);
     if (growth.buckets) commit_resize(table, growth);
     return kOk;
 }
 
-/* The fast path has no use for a frame pointer; without it, it needs one
- * saved register less. */
-[[gnu::optimize("omit-frame-pointer")]] int HashTableGetItem(HashTableType table, const void *key,
-                                                              void *valueBuffer, size_t bufferSize)
+/* HashTableGetItem itself is in hash_table_get.S: it serves the common case
+ * and hands everything else, with its arguments untouched, to this. */
+int hash_table_get_item_checked(HashTableType table, const void *key, void *valueBuffer, size_t bufferSize);
+int hash_table_get_item_checked(HashTableType table, const void *key, void *valueBuffer, size_t bufferSize)
 {
-    /* The fast case, kept free of calls and of a stack frame: every argument
-     * good, an 8-byte key hashed by the table's own hash, a value of at most
-     * 32 bytes, and the key present. Everything else, errors included, takes
-     * the general path. */
-    if (table && key && valueBuffer && table->magic == kTableMagic && table->fastGetValueSize != 0 &&
-        bufferSize >= table->fastGetValueSize) {
-        if (HashNode *node = find_fixed8(table, key)) {
-            toolbox::copy_upto32(valueBuffer, node_key(node) + 8, table->fastGetValueSize);
-            return kOk;
-        }
-    }
     return get_item_general(table, key, valueBuffer, bufferSize);
 }
 
@@ -755,7 +826,7 @@ int HashTableFindItem(HashTableType table, const void *key, int *found)
     if (!valid(table)) return kInvalidTable;
     if (!key) return kNullKey;
     if (!found) return kNullPointer;
-    *found = locate(table, key).node ? 1 : 0;
+    *found = locate(table, key).entry ? 1 : 0;
     return kOk;
 }
 
@@ -766,26 +837,32 @@ int HashTableRemoveItem(HashTableType table, const void *key, void *valueBuffer,
     if (bufferSize > kMaxKeyOrValueSize) return kBadValueBuffer;
     if (valueBuffer && bufferSize < static_cast<size_t>(table->valueSize)) return kBufferTooSmall;
     Place place = locate(table, key);
-    if (!place.node) {
+    if (!place.entry) {
         if (valueBuffer) std::memset(valueBuffer, 0, bufferSize);
         return kOk;
     }
-    HashBucket &bucket = table->buckets[place.bucket];
-    bool empties_bucket = bucket.head == place.node && !place.node->next;
+    uint32_t order = order_bucket(table, key, place);
+    HashBucket &bucket = table->buckets[order];
+    HashNode *previous = nullptr;
+    HashNode *node = node_of_entry(table, place.entry, order, &previous);
+    bool empties_bucket = bucket.head == node && !node->next;
     uint32_t used_after = table->usedBuckets - (empties_bucket ? 1 : 0);
     PreparedResize shrink;
     if (shrink_enabled(table) && table->shrinkThreshold >= load_of(used_after, table->bucketCount) &&
         halving_allowed(table)) {
-        int status = prepare_resize(table, table->bucketCount / 2, table->hash, place.node, place.bucket, &shrink);
+        int status = prepare_resize(table, table->bucketCount / 2, table->hash, node, order, &shrink);
         if (status != kOk) return status;
     }
-    if (valueBuffer) std::memcpy(valueBuffer, node_value(table, place.node), static_cast<size_t>(table->valueSize));
-    if (place.previous) {
-        place.previous->next = place.node->next;
-    } else {
-        bucket.head = place.node->next;
-    }
-    free_node(table, place.node);
+    if (valueBuffer) std::memcpy(valueBuffer, entry_value(table, place.entry), static_cast<size_t>(table->valueSize));
+    if (place.previous)
+        place.previous->link = place.entry->link;
+    else
+        table->lookupHeads[place.bucket] = place.entry->link;
+    if (previous)
+        previous->next = node->next;
+    else
+        bucket.head = node->next;
+    free_pair(table, node);
     --table->itemCount;
     if (table->itemCount == 0 && pooled(table)) drop_all_slabs(table); /* an emptied table gives its memory back */
     if (empties_bucket) --table->usedBuckets;
@@ -802,11 +879,11 @@ int HashTableClear(HashTableType table)
         /* The table is empty once cleared: no chain can overflow. */
         shrink.count = table->bucketCount / 2;
         shrink.hash = table->hash;
-        shrink.buckets = static_cast<HashBucket *>(engine_calloc(shrink.count, sizeof(HashBucket)));
+        shrink.buckets = allocate_heads(shrink.count);
         if (!shrink.buckets) return kOutOfMemory;
     }
-    free_all_nodes(table);
-    std::memset(table->buckets, 0, table->bucketCount * sizeof(HashBucket));
+    free_all_pairs(table);
+    std::memset(table->buckets, 0, heads_bytes(table->bucketCount));
     table->itemCount = 0;
     table->usedBuckets = 0;
     invalidate_iterators(table);
@@ -985,14 +1062,14 @@ void HashTablePrint(HashTableType table)
 } // extern "C"
 
 /* In-place access for the module's own callers (the instance registry): the
- * value copy of a present key, or null. A node never moves in memory, since
- * every node is its own block and a resize only relinks it, so the pointer
- * stays good until the pair is removed or the table disposed. Writing through
- * it changes the value without counting as a change of the table: open
- * iterators stay valid. */
+ * value copy of a present key, or null. An entry never moves in memory, since
+ * it lies in a slab or a block of its own and a resize only relinks it, so the
+ * pointer stays good until the pair is removed or the table disposed. Writing
+ * through it changes the value without counting as a change of the table:
+ * open iterators stay valid. */
 void *toolbox::hash_table_value_in_place(HashTableType table, const void *key)
 {
     if (!valid(table) || !key) return nullptr;
-    HashNode *node = locate(table, key).node;
-    return node ? node_value(table, node) : nullptr;
+    Entry *entry = locate(table, key).entry;
+    return entry ? entry_value(table, entry) : nullptr;
 }

@@ -1,5 +1,6 @@
 /* Long random sequences of hash-table operations, with fixed 8-byte keys and
- * with string keys, growth and shrinking enabled, checked after every step
+ * with string keys, growth and shrinking enabled and the hash function
+ * switched now and then, checked after every step
  * against a std::unordered_map model: contents, counts, a full iteration, and
  * which open iterators a step invalidated. */
 #include <gtest/gtest.h>
@@ -19,7 +20,12 @@ struct FixedKeys {
     using Key = uint64_t;
     static constexpr int kind = HASH_KEY_FIXED;
     static constexpr size_t size = 8;
-    static Key make(std::mt19937 &random) { return random() % 600; }
+    /* 600 keys; a third of them differ only in bits 44 to 53 */
+    static Key make(std::mt19937 &random)
+    {
+        Key k = random() % 600;
+        return k % 3 == 0 ? k << 44 : k;
+    }
     static const void *bytes(const Key &k) { return &k; }
     static Key from_bytes(const std::vector<char> &b) { Key k; std::memcpy(&k, b.data(), 8); return k; }
 };
@@ -42,6 +48,14 @@ struct Value {
     uint32_t a, b, c; /* a 12-byte value */
     bool operator==(const Value &) const = default;
 };
+
+/* A weak hash of the caller's: the byte sum. */
+uint32_t byte_sum_hash(const void *key, size_t length)
+{
+    uint32_t sum = 0;
+    for (size_t i = 0; i < length; ++i) sum += static_cast<const unsigned char *>(key)[i];
+    return sum;
+}
 
 template <typename Keys>
 struct TableRunner {
@@ -109,6 +123,17 @@ struct TableRunner {
         if (buckets() != before) changed();
     }
 
+    /* The table's own hash and a caller's take turns; either way the table
+     * is rehashed and every pair stays reachable. */
+    void set_hash()
+    {
+        HashFunction current = nullptr;
+        ASSERT_EQ(HashTableGetAttribute(table, HASH_ATTR_HASH_FUNCTION, &current), 0);
+        HashFunction next = current == &Lookup3_hashlittle ? &byte_sum_hash : &Lookup3_hashlittle;
+        ASSERT_EQ(HashTableSetAttribute(table, HASH_ATTR_HASH_FUNCTION, next), 0);
+        changed();
+    }
+
     void clear()
     {
         ASSERT_EQ(HashTableClear(table), 0);
@@ -167,7 +192,12 @@ struct TableRunner {
         case 6: case 7: case 8: get(); break;
         case 9: case 10: case 11: case 12: remove(); break;
         case 13: set_threshold(); break;
-        case 14: if (pick(0, 9) == 0) clear(); break;
+        case 14:
+            if (pick(0, 9) == 0)
+                clear();
+            else if (pick(0, 4) == 0)
+                set_hash();
+            break;
         case 15: if (pick(0, 4) == 0) iterate(); break;
         case 16: open_iterator(); break;
         case 17: dispose_iterator(); break;

@@ -422,6 +422,22 @@ TEST_F(ToolboxHashTable, ChangingTheHashFunctionRehashes)
         EXPECT_EQ(HashTableGetItem(table, &k, &value, 8), 0);
         EXPECT_EQ(value, k * 10);
     }
+    /* Back to the table's own hash: the chains follow lookup3 again and every
+     * pair can still be read and removed. */
+    EXPECT_EQ(HashTableSetAttribute(table, HASH_ATTR_HASH_FUNCTION, &Lookup3_hashlittle), 0);
+    HashTableGetAttribute(table, HASH_ATTR_BUCKET_SIZES, sizes.data());
+    std::vector<int> expected(32);
+    for (uint64_t k = 0; k < 10; ++k) ++expected[Lookup3_hashlittle(&k, 8) & 31];
+    EXPECT_EQ(sizes, expected);
+    for (uint64_t k = 0; k < 10; ++k) {
+        uint64_t value = 0;
+        EXPECT_EQ(HashTableGetItem(table, &k, &value, 8), 0);
+        EXPECT_EQ(value, k * 10);
+        EXPECT_EQ(HashTableRemoveItem(table, &k, &value, 8), 0);
+        EXPECT_EQ(HashTableGetItem(table, &k, &value, 8), 0);
+        EXPECT_EQ(value, 0u);
+    }
+    EXPECT_EQ(attribute_int(table, HASH_ATTR_NUM_ITEMS), 0);
     HashTableIteratorDispose(table, it);
     HashTableDispose(table);
 }
@@ -680,11 +696,12 @@ TEST_F(ToolboxHashTable, GetCopiesExactlyTheValueWhateverItsSize)
     for (size_t valueSize : {1, 2, 3, 4, 7, 8, 9, 15, 16, 17, 31, 32, 33, 64, 300}) {
         SCOPED_TRACE(valueSize);
         HashTableType table = make_table(0, HASH_KEY_FIXED, 8, valueSize);
-        /* 40 keys in 4 buckets of 32 (chains of 10), so that keys sit at the
-         * head, second and deeper; the table grows once on the way. */
+        /* 256 keys in 32 buckets that never grow: whatever chain a lookup
+         * follows, it holds about 8 keys, so keys sit at the head, second
+         * and deeper, and an absent key is looked for through a long chain. */
+        ASSERT_EQ(HashTableSetAttribute(table, HASH_ATTR_GROW_THRESHOLD, -1.0), 0);
         std::vector<uint64_t> keys;
-        for (uint32_t b = 0; b < 4; ++b)
-            for (uint64_t k : keys_in_bucket(10, b, 32)) keys.push_back(k);
+        for (uint64_t k = 0; k < 256; ++k) keys.push_back(k * 0x10001 + 7);
         auto value_of = [&](uint64_t k) {
             std::vector<unsigned char> v(valueSize);
             for (size_t i = 0; i < valueSize; ++i) v[i] = static_cast<unsigned char>(k * 31 + i + 1);

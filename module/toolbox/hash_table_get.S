@@ -1,0 +1,110 @@
+/* HashTableGetItem: rcx = table, rdx = key, r8 = value buffer, r9 = buffer size.
+ *
+ * The common lookup, by hand: a present 8-byte fixed key under the table's
+ * own hash, a value of at most 32 bytes, every argument good. The key's
+ * lookup chain is picked by spread8 (the key with its upper half folded onto
+ * the lower, times the golden-ratio constant, upper half of the product).
+ * Everything else, errors and absent keys included, jumps with the arguments
+ * untouched to hash_table_get_item_checked, which makes every check in order:
+ * until the key is found, only rax, r10, r11 and the flags change.
+ *
+ * Why assembly: a run of independent lookups of a table that does not fit the
+ * caches is bounded by how many of them the processor keeps in flight, and
+ * that shrinks with every instruction a lookup takes. The compiled path saved
+ * three registers and folded its checks through setcc; this one is a leaf
+ * that touches no stack and saves no register, so it needs no unwind data.
+ *
+ * The record offsets below are pinned by static_asserts in hash_table.cpp. */
+        .set    TABLE_MAGIC,        0
+        .set    TABLE_BUCKET_COUNT, 0x48
+        .set    TABLE_LOOKUP_HEADS, 0x60
+        .set    TABLE_FAST_VALUE,   0x84    /* value size when this path applies, else 0 */
+        .set    MAGIC,              0xDEADBABE
+        .set    ENTRY_KEY,          8       /* entry: link, key, value */
+        .set    ENTRY_VALUE,        16
+        .set    SPREAD,             0x9E3779B97F4A7C15
+
+/* Copies a value of n bytes (r9), width <= n <= 2 * width, from the entry at
+ * rax to the buffer at r8 as its first and last width bytes, and returns 0. */
+.macro  copy_ends move, width, first, last
+        \move   ENTRY_VALUE(%rax), \first
+        \move   ENTRY_VALUE-\width(%rax,%r9), \last
+        \move   \first, (%r8)
+        \move   \last, -\width(%r8,%r9)
+        xorl    %eax, %eax
+        ret
+.endm
+
+        .text
+        .globl  HashTableGetItem
+        .def    HashTableGetItem; .scl 2; .type 32; .endef
+        .p2align 4
+HashTableGetItem:
+        testq   %rcx, %rcx
+        jz      .Lchecked
+        testq   %rdx, %rdx
+        jz      .Lchecked
+        testq   %r8, %r8
+        jz      .Lchecked
+        cmpl    $MAGIC, TABLE_MAGIC(%rcx)
+        jne     .Lchecked
+        movl    TABLE_FAST_VALUE(%rcx), %eax
+        leaq    -1(%rax), %r10          /* 0 (path off) wraps to the largest size */
+        cmpq    %r10, %r9
+        jbe     .Lchecked               /* buffer smaller than the value, or path off */
+
+        movq    (%rdx), %r10            /* the wanted key */
+        movq    %r10, %rax
+        shrq    $32, %rax
+        xorq    %r10, %rax
+        movabsq $SPREAD, %r11
+        imulq   %r11, %rax
+        shrq    $32, %rax
+        movl    TABLE_BUCKET_COUNT(%rcx), %r11d
+        decl    %r11d
+        andl    %r11d, %eax             /* the lookup chain, zero-extended */
+        movq    TABLE_LOOKUP_HEADS(%rcx), %r11
+        movq    (%r11,%rax,8), %rax     /* the chain's head */
+        testq   %rax, %rax
+        jz      .Lchecked
+
+        /* Head or successor, by a conditional move: which one holds a random
+         * key is a coin toss, and a mispredicted branch here would discard
+         * the lookups started after this one. */
+        movq    (%rax), %r11            /* the successor */
+        cmpq    %r10, ENTRY_KEY(%rax)
+        cmovneq %r11, %rax
+.Lwalk:
+        testq   %rax, %rax
+        jz      .Lchecked
+        cmpq    %r10, ENTRY_KEY(%rax)
+        je      .Lfound
+        movq    (%rax), %rax
+        jmp     .Lwalk
+
+.Lfound:
+        movl    TABLE_FAST_VALUE(%rcx), %r9d
+        cmpl    $16, %r9d
+        jb      .Lbelow16
+        copy_ends movups, 16, %xmm0, %xmm1  /* 16..32 bytes: first and last 16 */
+.Lbelow16:
+        cmpl    $8, %r9d
+        jb      .Lbelow8
+        copy_ends movq, 8, %r10, %r11       /* 8..15 bytes: first and last 8 */
+.Lbelow8:
+        cmpl    $4, %r9d
+        jb      .Lbelow4
+        copy_ends movl, 4, %r10d, %r11d     /* 4..7 bytes: first and last 4 */
+.Lbelow4:
+        movzbl  ENTRY_VALUE(%rax), %r10d     /* 1..3 bytes: first, middle and last */
+        movb    %r10b, (%r8)
+        movzbl  ENTRY_VALUE-1(%rax,%r9), %r10d
+        movb    %r10b, -1(%r8,%r9)
+        shrl    $1, %r9d
+        movzbl  ENTRY_VALUE(%rax,%r9), %r10d
+        movb    %r10b, (%r8,%r9)
+        xorl    %eax, %eax
+        ret
+
+.Lchecked:
+        jmp     hash_table_get_item_checked
