@@ -15,7 +15,7 @@
  *     the order in which a resize moves pairs);
  *   - its entry (link, key copy, value copy) in the lookup chains, which
  *     serve get, find, insert and remove. An 8-byte key under the table's own
- *     hash is placed there by spread8, a multiplication, rather than by
+ *     hash is placed there by spread8, two multiplications, rather than by
  *     lookup3: a run of independent gets is bounded by how many lookups the
  *     processor keeps in flight, and lookup3's thirty-odd instructions halved
  *     that number. Any other key is placed by the table's hash, as in its
@@ -68,6 +68,7 @@
 #include <cstdio>
 #include <cstring>
 #include "toolbox.h"
+#include "hash_table_layout.h"
 #include "toolbox_internal.h"
 
 namespace {
@@ -175,11 +176,12 @@ struct HashTableStructTag {
 
 /* HashTableGetItem (hash_table_get.S) reads these fields and the entry
  * layout by offset. */
-static_assert(offsetof(HashTableStructTag, magic) == 0x00);
-static_assert(offsetof(HashTableStructTag, bucketCount) == 0x48);
-static_assert(offsetof(HashTableStructTag, lookupHeads) == 0x60);
-static_assert(offsetof(HashTableStructTag, fastGetValueSize) == 0x84);
-static_assert(sizeof(Entry) == 8);
+static_assert(offsetof(HashTableStructTag, magic) == HASH_TABLE_MAGIC_OFFSET);
+static_assert(offsetof(HashTableStructTag, bucketCount) == HASH_TABLE_BUCKET_COUNT_OFFSET);
+static_assert(offsetof(HashTableStructTag, lookupHeads) == HASH_TABLE_LOOKUP_HEADS_OFFSET);
+static_assert(offsetof(HashTableStructTag, fastGetValueSize) == HASH_TABLE_FAST_VALUE_OFFSET);
+static_assert(kTableMagic == HASH_TABLE_MAGIC_VALUE);
+static_assert(sizeof(Entry) == HASH_ENTRY_KEY_OFFSET && HASH_ENTRY_VALUE_OFFSET == HASH_ENTRY_KEY_OFFSET + 8);
 
 namespace {
 
@@ -244,22 +246,7 @@ uint32_t hash_with(HashFunction hash, const void *key, size_t length)
 
 uint32_t bucket_index(uint32_t hash, uint32_t bucketCount) { return hash & (bucketCount - 1); }
 
-/* The lookup chain of an 8-byte key under the table's own hash: the key with
- * its upper half folded onto the lower, times an odd constant (2^64 over the
- * golden ratio), upper half of the product. Every key bit reaches the bits
- * that pick the chain, and it takes a handful of instructions where lookup3
- * takes some thirty: a run of independent lookups of a table that does not
- * fit the caches is bounded by how many lookups the processor keeps in flight,
- * which shrinks with every instruction a lookup takes. */
-constexpr uint64_t kSpreadMultiplier = 0x9E3779B97F4A7C15;
-
-uint32_t spread8(const void *key)
-{
-    uint64_t k;
-    std::memcpy(&k, key, sizeof k);
-    k ^= k >> 32;
-    return static_cast<uint32_t>((k * kSpreadMultiplier) >> 32);
-}
+using toolbox::spread8;
 
 /* Where a key's entry is chained for lookups: spread8 for 8-byte keys under
  * the table's own hash, the table's hash otherwise. */

@@ -2,8 +2,7 @@
  *
  * The common lookup, by hand: a present 8-byte fixed key under the table's
  * own hash, a value of at most 32 bytes, every argument good. The key's
- * lookup chain is picked by spread8 (the key with its upper half folded onto
- * the lower, times the golden-ratio constant, upper half of the product).
+ * lookup chain is picked by toolbox::spread8 (toolbox_internal.h).
  * Everything else, errors and absent keys included, jumps with the arguments
  * untouched to hash_table_get_item_checked, which makes every check in order:
  * until the key is found, only rax, r10, r11 and the flags change.
@@ -14,21 +13,14 @@
  * three registers and folded its checks through setcc; this one is a leaf
  * that touches no stack and saves no register, so it needs no unwind data.
  *
- * The record offsets below are pinned by static_asserts in hash_table.cpp. */
-        .set    TABLE_MAGIC,        0
-        .set    TABLE_BUCKET_COUNT, 0x48
-        .set    TABLE_LOOKUP_HEADS, 0x60
-        .set    TABLE_FAST_VALUE,   0x84    /* value size when this path applies, else 0 */
-        .set    MAGIC,              0xDEADBABE
-        .set    ENTRY_KEY,          8       /* entry: link, key, value */
-        .set    ENTRY_VALUE,        16
-        .set    SPREAD,             0x9E3779B97F4A7C15
+ * The offsets and constants come from hash_table_layout.h. */
+#include "hash_table_layout.h"
 
 /* Copies a value of n bytes (r9), width <= n <= 2 * width, from the entry at
  * rax to the buffer at r8 as its first and last width bytes, and returns 0. */
 .macro  copy_ends move, width, first, last
-        \move   ENTRY_VALUE(%rax), \first
-        \move   ENTRY_VALUE-\width(%rax,%r9), \last
+        \move   HASH_ENTRY_VALUE_OFFSET(%rax), \first
+        \move   HASH_ENTRY_VALUE_OFFSET-\width(%rax,%r9), \last
         \move   \first, (%r8)
         \move   \last, -\width(%r8,%r9)
         xorl    %eax, %eax
@@ -46,44 +38,46 @@ HashTableGetItem:
         jz      .Lchecked
         testq   %r8, %r8
         jz      .Lchecked
-        cmpl    $MAGIC, TABLE_MAGIC(%rcx)
+        cmpl    $HASH_TABLE_MAGIC_VALUE, HASH_TABLE_MAGIC_OFFSET(%rcx)
         jne     .Lchecked
-        movl    TABLE_FAST_VALUE(%rcx), %eax
+        movl    HASH_TABLE_FAST_VALUE_OFFSET(%rcx), %eax
         leaq    -1(%rax), %r10          /* 0 (path off) wraps to the largest size */
         cmpq    %r10, %r9
         jbe     .Lchecked               /* buffer smaller than the value, or path off */
 
-        movq    (%rdx), %r10            /* the wanted key */
-        movq    %r10, %rax
-        shrq    $32, %rax
-        xorq    %r10, %rax
-        movabsq $SPREAD, %r11
+        movq    (%rdx), %rax            /* spread8: */
+        movabsq $HASH_SPREAD_MULTIPLIER, %r11
+        imulq   %r11, %rax              /* h = key * HASH_SPREAD_MULTIPLIER */
+        movq    %rax, %r10
+        shrq    $HASH_SPREAD_SHIFT, %r10
+        xorq    %r10, %rax              /* h ^= h >> HASH_SPREAD_SHIFT */
         imulq   %r11, %rax
-        shrq    $32, %rax
-        movl    TABLE_BUCKET_COUNT(%rcx), %r11d
+        shrq    $32, %rax               /* upper half of h * HASH_SPREAD_MULTIPLIER */
+        movl    HASH_TABLE_BUCKET_COUNT_OFFSET(%rcx), %r11d
         decl    %r11d
         andl    %r11d, %eax             /* the lookup chain, zero-extended */
-        movq    TABLE_LOOKUP_HEADS(%rcx), %r11
+        movq    HASH_TABLE_LOOKUP_HEADS_OFFSET(%rcx), %r11
         movq    (%r11,%rax,8), %rax     /* the chain's head */
         testq   %rax, %rax
         jz      .Lchecked
+        movq    (%rdx), %r10            /* the wanted key */
 
         /* Head or successor, by a conditional move: which one holds a random
          * key is a coin toss, and a mispredicted branch here would discard
          * the lookups started after this one. */
         movq    (%rax), %r11            /* the successor */
-        cmpq    %r10, ENTRY_KEY(%rax)
+        cmpq    %r10, HASH_ENTRY_KEY_OFFSET(%rax)
         cmovneq %r11, %rax
 .Lwalk:
         testq   %rax, %rax
         jz      .Lchecked
-        cmpq    %r10, ENTRY_KEY(%rax)
+        cmpq    %r10, HASH_ENTRY_KEY_OFFSET(%rax)
         je      .Lfound
         movq    (%rax), %rax
         jmp     .Lwalk
 
 .Lfound:
-        movl    TABLE_FAST_VALUE(%rcx), %r9d
+        movl    HASH_TABLE_FAST_VALUE_OFFSET(%rcx), %r9d
         cmpl    $16, %r9d
         jb      .Lbelow16
         copy_ends movups, 16, %xmm0, %xmm1  /* 16..32 bytes: first and last 16 */
@@ -96,12 +90,12 @@ HashTableGetItem:
         jb      .Lbelow4
         copy_ends movl, 4, %r10d, %r11d     /* 4..7 bytes: first and last 4 */
 .Lbelow4:
-        movzbl  ENTRY_VALUE(%rax), %r10d     /* 1..3 bytes: first, middle and last */
+        movzbl  HASH_ENTRY_VALUE_OFFSET(%rax), %r10d     /* 1..3 bytes: first, middle and last */
         movb    %r10b, (%r8)
-        movzbl  ENTRY_VALUE-1(%rax,%r9), %r10d
+        movzbl  HASH_ENTRY_VALUE_OFFSET-1(%rax,%r9), %r10d
         movb    %r10b, -1(%r8,%r9)
         shrl    $1, %r9d
-        movzbl  ENTRY_VALUE(%rax,%r9), %r10d
+        movzbl  HASH_ENTRY_VALUE_OFFSET(%rax,%r9), %r10d
         movb    %r10b, (%r8,%r9)
         xorl    %eax, %eax
         ret
