@@ -172,6 +172,7 @@ struct HashTableStructTag {
     uint32_t entryBytes;    /* size of a pooled entry; 0 when pairs are not pooled */
     uint32_t plainFixed8;   /* 8-byte fixed keys under Lookup3_hashlittle: lookups spread the key by multiplication */
     uint32_t fastGetValueSize; /* the value size when plainFixed8 and values fit 32 bytes, else 0 */
+    uint32_t lookupMask;    /* bucketCount - 1, for the assembly get */
 };
 
 /* HashTableGetItem (hash_table_get.S) reads these fields and the entry
@@ -180,6 +181,7 @@ static_assert(offsetof(HashTableStructTag, magic) == HASH_TABLE_MAGIC_OFFSET);
 static_assert(offsetof(HashTableStructTag, bucketCount) == HASH_TABLE_BUCKET_COUNT_OFFSET);
 static_assert(offsetof(HashTableStructTag, lookupHeads) == HASH_TABLE_LOOKUP_HEADS_OFFSET);
 static_assert(offsetof(HashTableStructTag, fastGetValueSize) == HASH_TABLE_FAST_VALUE_OFFSET);
+static_assert(offsetof(HashTableStructTag, lookupMask) == HASH_TABLE_LOOKUP_MASK_OFFSET);
 static_assert(kTableMagic == HASH_TABLE_MAGIC_VALUE);
 static_assert(sizeof(Entry) == HASH_ENTRY_KEY_OFFSET && HASH_ENTRY_VALUE_OFFSET == HASH_ENTRY_KEY_OFFSET + 8);
 
@@ -262,6 +264,7 @@ double load_of(uint32_t used, uint32_t bucketCount)
 
 /* Where a key's entry is, or would go, among the lookup chains. */
 struct Place {
+    uint32_t hash;    /* the key's hash under the table's hash function; 0 for spread keys */
     uint32_t bucket;  /* the lookup chain */
     Entry *entry;     /* null when the key is absent */
     Entry *previous;  /* the entry before it in the chain, null at the head */
@@ -271,7 +274,8 @@ struct Place {
 [[gnu::noinline]] Place locate_general(HashTableType table, const void *key)
 {
     Place place{};
-    place.bucket = bucket_index(lookup_hash(table, key, key_length(table, key)), table->bucketCount);
+    place.hash = lookup_hash(table, key, key_length(table, key));
+    place.bucket = place.hash & table->lookupMask;
     for (Entry *entry = table->lookupHeads[place.bucket]; entry; entry = entry->link) {
         if (table->compare(entry_key(entry), key, static_cast<size_t>(table->keySize)) == 0) {
             place.entry = entry;
@@ -290,7 +294,7 @@ struct Place {
     Place place{};
     uint64_t wanted;
     std::memcpy(&wanted, key, sizeof wanted);
-    place.bucket = bucket_index(spread8(key), table->bucketCount);
+    place.bucket = spread8(key) & table->lookupMask;
     for (Entry *entry = table->lookupHeads[place.bucket]; entry; entry = entry->link) {
         uint64_t stored;
         std::memcpy(&stored, entry_key(entry), sizeof stored);
@@ -314,7 +318,7 @@ struct Place {
  * unless the key is spread instead. */
 uint32_t order_bucket(HashTableType table, const void *key, const Place &place)
 {
-    return is_plain_fixed8(table) ? bucket_index(toolbox::lookup3_hash8(key), table->bucketCount) : place.bucket;
+    return bucket_index(is_plain_fixed8(table) ? toolbox::lookup3_hash8(key) : place.hash, table->bucketCount);
 }
 
 /* The ordered-chain node of a present entry, and the node before it. */
@@ -570,6 +574,7 @@ void commit_resize(HashTableType table, const PreparedResize &resize)
     table->buckets = resize.buckets;
     table->lookupHeads = lookup_heads_of(resize.buckets, resize.count);
     table->bucketCount = resize.count;
+    table->lookupMask = resize.count - 1;
     note_hash_function(table, resize.hash);
     table->usedBuckets = 0;
     for (uint32_t b = 0; b < old_count; ++b) {
@@ -580,7 +585,7 @@ void commit_resize(HashTableType table, const PreparedResize &resize)
             uint32_t hash = hash_with(table->hash, key, key_length(table, key));
             uint32_t lookup = is_plain_fixed8(table) ? spread8(key) : hash;
             push_node(table->buckets, bucket_index(hash, resize.count), node, &table->usedBuckets);
-            push_entry(table->lookupHeads, bucket_index(lookup, resize.count), node->entry);
+            push_entry(table->lookupHeads, lookup & table->lookupMask, node->entry);
             node = next;
         }
     }
@@ -686,6 +691,7 @@ HashTableType build_table(uint32_t bucketCount)
     }
     table->iteratorCount = kInitialIteratorSlots;
     table->bucketCount = bucketCount;
+    table->lookupMask = bucketCount - 1;
     table->lookupHeads = lookup_heads_of(table->buckets, bucketCount);
     return table;
 }

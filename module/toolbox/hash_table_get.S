@@ -53,9 +53,7 @@ HashTableGetItem:
         xorq    %r10, %rax              /* h ^= h >> HASH_SPREAD_SHIFT */
         imulq   %r11, %rax
         shrq    $32, %rax               /* upper half of h * HASH_SPREAD_MULTIPLIER */
-        movl    HASH_TABLE_BUCKET_COUNT_OFFSET(%rcx), %r11d
-        decl    %r11d
-        andl    %r11d, %eax             /* the lookup chain, zero-extended */
+        andl    HASH_TABLE_LOOKUP_MASK_OFFSET(%rcx), %eax
         movq    HASH_TABLE_LOOKUP_HEADS_OFFSET(%rcx), %r11
         movq    (%r11,%rax,8), %rax     /* the chain's head */
         testq   %rax, %rax
