@@ -8,18 +8,18 @@
  * recently inserted node. The load that drives growth and shrinking is the
  * fraction of non-empty buckets.
  *
- * Every pair is chained twice, over the same number of buckets:
+ * Every pair is chained twice:
  *   - its node in the ordered chains, placed by the table's hash function:
  *     everything the caller can observe about placement and order follows
  *     them (iteration, printing, the bucket sizes, the load, the chain limit,
  *     the order in which a resize moves pairs);
- *   - its entry (link, key copy, value copy) in the lookup chains, which
- *     serve get, find, insert and remove. An 8-byte key under the table's own
+ *   - its entry (link, key copy, value copy) in the lookup chains, two per
+ *     bucket, which serve get, find, insert and remove. An 8-byte key under the table's own
  *     hash is placed there by spread8, two multiplications, rather than by
  *     lookup3: a run of independent gets is bounded by how many lookups the
  *     processor keeps in flight, and lookup3's thirty-odd instructions halved
- *     that number. Any other key is placed by the table's hash, as in its
- *     ordered chain.
+ *     that number. Any other key is placed by its hash under the table's
+ *     hash function.
  *
  * Invariants kept by every operation:
  *   - bucketCount is a power of two, minBuckets <= bucketCount <= 2^31;
@@ -35,8 +35,8 @@
  *     without the insertion or removal;
  *   - an iterator slot in use and valid points at an existing node; every
  *     change of the table clears the valid bit of every slot;
- *   - a bucket is only the heads of its two chains, the ordered heads first
- *     and the lookup heads behind them in the same block. Chain lengths are
+ *   - a bucket is only the heads of its chains: all ordered heads first and
+ *     the lookup heads behind them, in one block. Chain lengths are
  *     counted by walking the ordered chain where they are needed (the
  *     bucket-sizes attribute, the chain limit, a resize).
  *
@@ -165,14 +165,15 @@ struct HashTableStructTag {
     IteratorSlot *iterators;
     uint32_t iteratorCount;
     /* Behind the documented record: the lookup chains and the pair pool. */
-    Entry **lookupHeads;    /* bucketCount heads, in the same block right behind the ordered heads */
+    Entry **lookupHeads;    /* lookupMask + 1 heads, in the same block right behind the ordered heads */
     NodeSlab *slabs;        /* newest first */
     HashNode *freeNodes;    /* pooled pairs not in use, linked through next */
     uint32_t pooledNodes;   /* pairs carved from all slabs together */
     uint32_t entryBytes;    /* size of a pooled entry; 0 when pairs are not pooled */
     uint32_t plainFixed8;   /* 8-byte fixed keys under Lookup3_hashlittle: lookups spread the key by multiplication */
     uint32_t fastGetValueSize; /* the value size when plainFixed8 and values fit 32 bytes, else 0 */
-    uint32_t lookupMask;    /* bucketCount - 1, for the assembly get */
+    uint32_t lookupMask;    /* kLookupChainsPerBucket * bucketCount - 1 */
+    uint64_t fastGetGate;   /* fastGetValueSize - 1, or all ones when it is 0: one compare admits a buffer size */
 };
 
 /* HashTableGetItem (hash_table_get.S) reads these fields and the entry
@@ -182,6 +183,7 @@ static_assert(offsetof(HashTableStructTag, bucketCount) == HASH_TABLE_BUCKET_COU
 static_assert(offsetof(HashTableStructTag, lookupHeads) == HASH_TABLE_LOOKUP_HEADS_OFFSET);
 static_assert(offsetof(HashTableStructTag, fastGetValueSize) == HASH_TABLE_FAST_VALUE_OFFSET);
 static_assert(offsetof(HashTableStructTag, lookupMask) == HASH_TABLE_LOOKUP_MASK_OFFSET);
+static_assert(offsetof(HashTableStructTag, fastGetGate) == HASH_TABLE_FAST_GATE_OFFSET);
 static_assert(kTableMagic == HASH_TABLE_MAGIC_VALUE);
 static_assert(sizeof(Entry) == HASH_ENTRY_KEY_OFFSET && HASH_ENTRY_VALUE_OFFSET == HASH_ENTRY_KEY_OFFSET + 8);
 
@@ -223,13 +225,27 @@ Entry **lookup_heads_of(HashBucket *buckets, uint32_t count)
     return reinterpret_cast<Entry **>(buckets + count);
 }
 
+/* Two lookup chains per bucket: a table that grows at the default load holds
+ * about 1.5 pairs per bucket, and at half that a lookup more often finds its
+ * key at the head of its chain, without a second miss for the successor. */
+constexpr uint32_t kLookupChainsPerBucket = 2;
+
+/* The bytes of a bucket's heads: its ordered chain's and its lookup chains'. */
+constexpr size_t kHeadBytesPerBucket = sizeof(HashBucket) + kLookupChainsPerBucket * sizeof(Entry *);
+
 /* One block for both arrays of heads, zero-filled. */
 HashBucket *allocate_heads(uint64_t count)
 {
-    return static_cast<HashBucket *>(engine_calloc(count, sizeof(HashBucket) + sizeof(Entry *)));
+    return static_cast<HashBucket *>(engine_calloc(count, kHeadBytesPerBucket));
 }
 
-size_t heads_bytes(uint32_t count) { return size_t{count} * (sizeof(HashBucket) + sizeof(Entry *)); }
+size_t heads_bytes(uint32_t count) { return size_t{count} * kHeadBytesPerBucket; }
+
+/* The mask of a lookup chain's index; bucketCount is at most 2^31. */
+uint32_t lookup_mask(uint32_t bucketCount)
+{
+    return static_cast<uint32_t>(uint64_t{kLookupChainsPerBucket} * bucketCount - 1);
+}
 
 /* Kept whenever the key kind, key size or hash function is set. */
 void note_hash_function(HashTableType table, HashFunction hash)
@@ -238,6 +254,7 @@ void note_hash_function(HashTableType table, HashFunction hash)
     table->plainFixed8 = table->keyKind == HASH_KEY_FIXED && table->keySize == 8 && hash == &Lookup3_hashlittle;
     table->fastGetValueSize =
         table->plainFixed8 && table->valueSize <= 32 ? static_cast<uint32_t>(table->valueSize) : 0;
+    table->fastGetGate = uint64_t{table->fastGetValueSize} - 1;
 }
 
 uint32_t hash_with(HashFunction hash, const void *key, size_t length)
@@ -574,7 +591,7 @@ void commit_resize(HashTableType table, const PreparedResize &resize)
     table->buckets = resize.buckets;
     table->lookupHeads = lookup_heads_of(resize.buckets, resize.count);
     table->bucketCount = resize.count;
-    table->lookupMask = resize.count - 1;
+    table->lookupMask = lookup_mask(resize.count);
     note_hash_function(table, resize.hash);
     table->usedBuckets = 0;
     for (uint32_t b = 0; b < old_count; ++b) {
@@ -691,7 +708,7 @@ HashTableType build_table(uint32_t bucketCount)
     }
     table->iteratorCount = kInitialIteratorSlots;
     table->bucketCount = bucketCount;
-    table->lookupMask = bucketCount - 1;
+    table->lookupMask = lookup_mask(bucketCount);
     table->lookupHeads = lookup_heads_of(table->buckets, bucketCount);
     return table;
 }

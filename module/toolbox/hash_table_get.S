@@ -40,9 +40,7 @@ HashTableGetItem:
         jz      .Lchecked
         cmpl    $HASH_TABLE_MAGIC_VALUE, HASH_TABLE_MAGIC_OFFSET(%rcx)
         jne     .Lchecked
-        movl    HASH_TABLE_FAST_VALUE_OFFSET(%rcx), %eax
-        leaq    -1(%rax), %r10          /* 0 (path off) wraps to the largest size */
-        cmpq    %r10, %r9
+        cmpq    HASH_TABLE_FAST_GATE_OFFSET(%rcx), %r9
         jbe     .Lchecked               /* buffer smaller than the value, or path off */
 
         movq    (%rdx), %rax            /* spread8: */

@@ -10,6 +10,7 @@
 #define HASH_TABLE_LOOKUP_HEADS_OFFSET 0x60
 #define HASH_TABLE_FAST_VALUE_OFFSET 0x84 /* value size when the fast get applies, else 0 */
 #define HASH_TABLE_LOOKUP_MASK_OFFSET 0x88
+#define HASH_TABLE_FAST_GATE_OFFSET 0x90 /* a buffer size above it takes the fast get */
 #define HASH_TABLE_MAGIC_VALUE 0xDEADBABE
 
 #define HASH_ENTRY_KEY_OFFSET 8 /* an entry: link, key copy, value copy */
