@@ -9,9 +9,10 @@
  *
  * Why assembly: a run of independent lookups of a table that does not fit the
  * caches is bounded by how many of them the processor keeps in flight, and
- * that shrinks with every instruction a lookup takes. The compiled path saved
- * three registers and folded its checks through setcc; this one is a leaf
- * that touches no stack and saves no register, so it needs no unwind data.
+ * that shrinks with every instruction a lookup takes. Compiled, the same path
+ * saved three registers and folded its checks through setcc; this one is a
+ * leaf that touches no stack and saves no register, so it needs no unwind
+ * data.
  *
  * The offsets and constants come from hash_table_layout.h. */
 #include "hash_table_layout.h"
@@ -58,9 +59,9 @@ HashTableGetItem:
         jz      .Lchecked
         movq    (%rdx), %r10            /* the wanted key */
 
-        /* Head or successor, by a conditional move: which one holds a random
-         * key is a coin toss, and a mispredicted branch here would discard
-         * the lookups started after this one. */
+        /* Head or successor, by a conditional move: which one holds a
+         * random key cannot be predicted, and a mispredicted branch here
+         * would discard the lookups started after this one. */
         movq    (%rax), %r11            /* the successor */
         cmpq    %r10, HASH_ENTRY_KEY_OFFSET(%rax)
         cmovneq %r11, %rax
