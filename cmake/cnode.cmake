@@ -16,10 +16,17 @@ function(cnode_concat_def out library)
 endfunction()
 
 # Adds a GoogleTest executable that runs under Wine.
-#   cnode_add_test(NAME SOURCES a.cpp ... [LIBS x y ...])
+#   cnode_add_test(NAME SOURCES a.cpp ... [LIBS x y ...] [ENVIRONMENT VAR=value ...])
+# ENVIRONMENT variables are set on the Unix side before Wine starts, where they
+# decide what Wine derives from them (the ANSI code page from LANG and LC_ALL);
+# they apply to test discovery and to every test of the executable.
 function(cnode_add_test name)
-  cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS;ENVIRONMENT" ${ARGN})
   add_executable(${name} ${T_SOURCES})
+  if(T_ENVIRONMENT)
+    set_target_properties(${name} PROPERTIES
+      CROSSCOMPILING_EMULATOR "env;${T_ENVIRONMENT};${CMAKE_CROSSCOMPILING_EMULATOR}")
+  endif()
   target_link_libraries(${name} PRIVATE ${T_LIBS} gtest gtest_main)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests/common)
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120

@@ -70,6 +70,20 @@ STANDIN_RTE_API int standin_rte_resource_tracking(void);
 /* Resets every switch to its start value and disarms every failure. */
 STANDIN_RTE_API void standin_rte_reset(void);
 
+/* ---- strings and the C library's text functions ---- */
+
+/* ---- numbers and the C library's time functions ---- */
+
+/* ---- streams and the file system ---- */
+
+/* ---- threads, thread-safe variables, deferred calls and absolute time ---- */
+
+/* ---- value displays: queues, lock attributes, TCP conversations ---- */
+
+/* ---- object registry and conversions ---- */
+
+/* ---- the host program (call log) ---- */
+
 #ifdef __cplusplus
 }
 #endif

@@ -115,6 +115,18 @@ QEX_RTE_IMPORT int32_t __DBG_SafeCall(void (*function)(intptr_t, intptr_t), intp
 QEX_RTE_IMPORT void __GetLocalThreadEnvSlot(uint32_t *slot);
 QEX_RTE_IMPORT int32_t __SetCurrentDebuggingLevel(int32_t level);
 
+/* ---- C library: formatted output, character classes, locale (strings) ---- */
+
+/* ---- C library: time and clock (numbers) ---- */
+
+/* ---- C library: streams and the file system (files) ---- */
+
+/* ---- threads, thread-safe variables, deferred calls, events and absolute time (deferred calls, globals) ---- */
+
+/* ---- thread-safe queues, lock attributes, TCP conversations (value displays) ---- */
+
+/* ---- object registry and conversions ---- */
+
 #ifdef __cplusplus
 }
 #endif

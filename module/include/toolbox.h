@@ -121,6 +121,24 @@ void HashTablePrint(HashTableType table);
 /* The lookup3 little-endian hash with the initial value 0xDEADF00D. */
 uint32_t Lookup3_hashlittle(const void *key, size_t length);
 
+/* ========================== relocatable handles ========================== */
+
+/* ================== list ordering, searching and output ================== */
+
+/* ============================= integer lists ============================= */
+
+/* ============================ files and paths ============================ */
+
+/* ==== object registry, accelerators, colours and data-text conversion ==== */
+
+/* ============= deferred calls, absolute time and byte order ============== */
+
+/* ================================ strings ================================ */
+
+/* ================================ numbers ================================ */
+
+/* ====================== shared globals and start-up ====================== */
+
 #ifdef __cplusplus
 }
 #endif
