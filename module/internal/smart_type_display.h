@@ -2,6 +2,7 @@
  * inspects a value, and the one message that carries its answer. */
 #pragma once
 #include <windows.h>
+#include <stdint.h>
 #include "debug_support.h"
 #include "qex_rte.h"
 
@@ -34,6 +35,33 @@ public:
 private:
     int library_, protection_, first_chance_;
 };
+
+/* Whether n bytes at p can be read: committed memory that no guard or
+ * no-access protection covers. A display checks memory it was handed before
+ * it reads it, because a fault would end it before it could restore the
+ * switches; an address that fails the check gets no answer. */
+inline bool readable(const void *p, size_t n)
+{
+    constexpr DWORD kReadable = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READ |
+                                PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
+    auto at = reinterpret_cast<uintptr_t>(p);
+    uintptr_t end = at + n;
+    if (at == 0 || end < at) return false;
+    while (at < end) {
+        MEMORY_BASIC_INFORMATION info;
+        if (VirtualQuery(reinterpret_cast<const void *>(at), &info, sizeof info) == 0) return false;
+        if (info.State != MEM_COMMIT || (info.Protect & (PAGE_GUARD | PAGE_NOACCESS)) || !(info.Protect & kReadable))
+            return false;
+        at = reinterpret_cast<uintptr_t>(info.BaseAddress) + info.RegionSize;
+    }
+    return true;
+}
+
+template <typename T>
+bool readable(const T *variable)
+{
+    return readable(variable, sizeof *variable);
+}
 
 /* Sends a display's answer: a text's or an element's address, or a count.
  * The pointer is the message's only field, so its width moves no separator. */

@@ -9,7 +9,9 @@
  * display:
  *   - the engine's break-on switches are off while the value is inspected and
  *     are put back as they were on every way out;
- *   - a value that cannot be obtained gets no message at all;
+ *   - a value that cannot be obtained gets no message at all, nor does a
+ *     variable whose memory cannot be read (a fault would leave the switches
+ *     off);
  *   - a text is written into the display's own static buffer, whose address
  *     is the answer, so it stays readable after the display returns (the
  *     debugger runs one display at a time and reads the text before the next).
@@ -72,6 +74,7 @@ __attribute__((used)) static const __qex_smart_type_t __qex_smart_types[] __asm_
 namespace {
 
 using smart_types::DebugSwitchesOff;
+using smart_types::readable;
 using smart_types::send_answer;
 
 /* Engine attributes the displays ask for. */
@@ -135,6 +138,7 @@ extern "C" void __qex_smart_type_default_types(void) {}
 extern "C" void __qex_smart_type_RGBColor_print(const __qex_smart_type_RGBColor *color)
 {
     DebugSwitchesOff quiet;
+    if (!readable(color)) return;
     auto bytes = reinterpret_cast<const unsigned char *>(color);
     snprintf(g_color_text, sizeof g_color_text, "Red: %u  Green: %u  Blue: %u", unsigned{bytes[2]},
              unsigned{bytes[1]}, unsigned{bytes[0]});
@@ -152,6 +156,7 @@ extern "C" void __qex_smart_type_RGBColor_index(const __qex_smart_type_RGBColor 
 extern "C" void __qex_smart_type_time_t_print(const int64_t *time)
 {
     DebugSwitchesOff quiet;
+    if (!readable(time)) return;
     const char *text = qex_rte_ctime(time);
     if (!text) return;
     lstrcpynA(g_time_text, text, sizeof g_time_text);
@@ -168,6 +173,7 @@ extern "C" void __qex_smart_type_CmtThreadLockHandle_print(const intptr_t *lock)
 {
     DebugSwitchesOff quiet;
     unsigned int holder = 0;
+    if (!readable(lock)) return;
     if (CmtGetLockAttribute(static_cast<CmtThreadLockHandle>(*lock), kLockHoldingThread, &holder) < 0) return;
     if (holder == 0) {
         send_answer(kNotHeld);
@@ -181,7 +187,7 @@ extern "C" void __qex_smart_type_CmtTSQHandle_print(const intptr_t *queue)
 {
     DebugSwitchesOff quiet;
     size_t count = 0;
-    if (!queue_attribute(*queue, kQueueItemCount, count)) return;
+    if (!readable(queue) || !queue_attribute(*queue, kQueueItemCount, count)) return;
     snprintf(g_queue_text, sizeof g_queue_text, "[%zu elements]", count);
     send_answer(g_queue_text);
 }
@@ -190,12 +196,13 @@ extern "C" void __qex_smart_type_CmtTSQHandle_count(const intptr_t *queue)
 {
     DebugSwitchesOff quiet;
     size_t count = 0;
-    if (queue_attribute(*queue, kQueueItemCount, count)) send_answer(count);
+    if (readable(queue) && queue_attribute(*queue, kQueueItemCount, count)) send_answer(count);
 }
 
 extern "C" void __qex_smart_type_CmtTSQHandle_index(const intptr_t *queue, intptr_t index)
 {
     DebugSwitchesOff quiet;
+    if (!readable(queue)) return;
     if (const void *element = queue_element(*queue, index)) send_answer(element);
 }
 
@@ -203,6 +210,7 @@ extern "C" void __qex_smart_type_CmtTSQHandle_index(const intptr_t *queue, intpt
 extern "C" void __qex_smart_type_TCPHandle_print(const __qex_smart_type_TCPHandle *conversation)
 {
     DebugSwitchesOff quiet;
+    if (!readable(conversation)) return;
     g_tcp_text[0] = 0;
     char name[kPeerTextSize] = {}, address[kPeerTextSize] = {};
     bool named = GetTCPPeerName(*conversation, name, sizeof name) >= 0;
@@ -224,6 +232,7 @@ extern "C" void __qex_smart_type_TCPHandle_print(const __qex_smart_type_TCPHandl
 extern "C" void __qex_smart_type_ViSession_print(const uint32_t *session)
 {
     DebugSwitchesOff quiet;
+    if (!readable(session)) return;
     uint32_t number = *session;
     bool named = false;
     if (HMODULE visa = GetModuleHandleA("visa64.dll")) {

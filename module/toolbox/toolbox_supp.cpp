@@ -3,8 +3,9 @@
  * counts from 1.
  *
  * Rules kept:
- *   - a null address or a value that is not a live list (its tag checked by
- *     __QEXToolboxValidateList) gets no answer at all;
+ *   - a null or unreadable address, or a value that is not a live list (its
+ *     tag checked by __QEXToolboxValidateList, once it is readable), gets no
+ *     answer at all: a fault would end the display with the switches off;
  *   - an index outside 0..count-1 gets no answer either: position i + 1 of a
  *     negative i would otherwise name the list's first or last item;
  *   - the engine's break-on switches are off while a list is inspected and
@@ -47,8 +48,10 @@ char g_list_text[kListTextSize];
 /* The list the debugger's variable holds, or null when it holds none. */
 ListType shown_list(const ListType *variable)
 {
-    if (!variable) return nullptr;
+    if (!smart_types::readable(variable)) return nullptr;
     ListType list = *variable;
+    /* A live list's record is whole once its tag is there to read. */
+    if (!smart_types::readable(list, sizeof(uint32_t))) return nullptr;
     return __QEXToolboxValidateList(list) ? list : nullptr;
 }
 

@@ -3,7 +3,9 @@
  * at a stoppoint, the answer read from its smart_type message. Every run also
  * checks that the engine's break-on switches were off during the engine calls
  * it made and read as before afterwards, and that a text answer lies in the
- * module's own memory (readable after the display returned). */
+ * module's own memory (readable after the display returned). An unmapped
+ * variable or list must get no answer with the switches restored: a fault
+ * inside a display would end it with the switches still off. */
 #include <gtest/gtest.h>
 #include <cstring>
 #include <ctime>
@@ -18,6 +20,9 @@ using namespace testing_support;
 namespace {
 
 DebuggedModule g;
+
+/* An address no process maps: a display handed it must not read it. */
+const void *const kUnmapped = reinterpret_cast<const void *>(static_cast<uintptr_t>(0x10));
 
 template <typename T>
 T engine(const char *name)
@@ -199,6 +204,9 @@ TEST_F(ValueDisplays, ColoursTimesAndSessionsWithoutTheVisaLibrary)
            {"red byte", "__qex_smart_type_RGBColor", 5, &orange, 0, at(bytes + 2)},
            {"green byte", "__qex_smart_type_RGBColor", 5, &orange, 1, at(bytes + 1)},
            {"blue byte", "__qex_smart_type_RGBColor", 5, &orange, 2, at(bytes)},
+           {"unmapped colour", "__qex_smart_type_RGBColor", 3, kUnmapped, 0, nothing()},
+           {"unmapped time", "time_t", 3, kUnmapped, 0, nothing()},
+           {"unmapped session", "ViSession", 3, kUnmapped, 0, nothing()},
            {"epoch", "time_t", 3, &epoch, 0, text(ctime_text(epoch))},
            {"recent", "time_t", 3, &recent, 0, text(ctime_text(recent))},
            {"before the epoch", "time_t", 3, &before_epoch, 0, nothing()},
@@ -229,7 +237,8 @@ TEST_F(ValueDisplays, LocksShowTheirHolder)
     intptr_t lock = handle, missing = 99999;
     HANDLE taken = CreateEventA(nullptr, TRUE, FALSE, nullptr), done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     check({{"free", "CmtThreadLockHandle", 3, &lock, 0, text("Not held")},
-           {"unknown lock", "CmtThreadLockHandle", 3, &missing, 0, nothing()}});
+           {"unknown lock", "CmtThreadLockHandle", 3, &missing, 0, nothing()},
+           {"unmapped variable", "CmtThreadLockHandle", 3, kUnmapped, 0, nothing()}});
     DWORD holder_id = 0;
     std::thread holder([&] {
         holder_id = GetCurrentThreadId();
@@ -279,7 +288,8 @@ TEST_F(ValueDisplays, QueuesCountAndIndexAcrossTheWrap)
            {"empty index 0", "CmtTSQHandle", 5, &empty, 0, nothing()},
            {"unknown print", "CmtTSQHandle", 3, &missing, 0, nothing()},
            {"unknown count", "CmtTSQHandle", 4, &missing, 0, nothing()},
-           {"unknown index", "CmtTSQHandle", 5, &missing, 0, nothing()}});
+           {"unknown index", "CmtTSQHandle", 5, &missing, 0, nothing()},
+           {"unmapped variable", "CmtTSQHandle", 4, kUnmapped, 0, nothing()}});
     for (int i = 0; i < 5; ++i) EXPECT_EQ(*reinterpret_cast<const int32_t *>(slot(wrapped, (5 + i) % 8)), 10 + i);
     EXPECT_EQ(read(wrapped, scratch, 5, 0, 0), 5) << "the displays took nothing out";
 
@@ -315,6 +325,7 @@ TEST_F(ValueDisplays, TcpConversationsShowWhatIsKnownOfThePeer)
            {"address only", "__qex_smart_type_TCPHandle", 3, &address_only, 0, text("10.1.2.3")},
            {"neither", "__qex_smart_type_TCPHandle", 3, &neither, 0, nothing()},
            {"no conversation", "__qex_smart_type_TCPHandle", 3, &closed, 0, nothing()},
+           {"unmapped variable", "__qex_smart_type_TCPHandle", 3, kUnmapped, 0, nothing()},
            {"both cut to 127", "__qex_smart_type_TCPHandle", 3, &longest, 0,
             text(std::string(127, 'n') + " [" + std::string(127, 'a') + "]")}});
     for (uint32_t c : {both, name_only, address_only, neither, longest}) standin_rte_tcp_close(c);
@@ -328,7 +339,7 @@ TEST_F(ValueDisplays, ListsAndTheirItems)
     ListType list = create(4), none = nullptr;
     for (int32_t v : {7, 8, 9}) insert(list, &v, LIST_POS_END);
     alignas(8) static uint32_t not_a_list[16] = {0x54534948};
-    ListType bogus = reinterpret_cast<ListType>(not_a_list);
+    ListType bogus = reinterpret_cast<ListType>(not_a_list), wild = reinterpret_cast<ListType>(0x10);
     auto item = [&](ptrdiff_t p) { return g.hook<void *(*)(ListType, ptrdiff_t)>("ListGetPtrToItem")(list, p); };
     check({{"print", "ListType", 3, &list, 0, text("[3 elements]")},
            {"count", "ListType", 4, &list, 0, count(3)},
@@ -340,7 +351,9 @@ TEST_F(ValueDisplays, ListsAndTheirItems)
            {"null list", "ListType", 3, &none, 0, nothing()},
            {"null address", "ListType", 4, nullptr, 0, nothing()},
            {"not a list", "ListType", 3, &bogus, 0, nothing()},
-           {"not a list, index", "ListType", 5, &bogus, 0, nothing()}});
+           {"not a list, index", "ListType", 5, &bogus, 0, nothing()},
+           {"wild list", "ListType", 4, &wild, 0, nothing()},
+           {"unmapped variable", "ListType", 3, kUnmapped, 0, nothing()}});
     EXPECT_EQ(*static_cast<int32_t *>(item(1)), 7);
     dispose(list);
 }
