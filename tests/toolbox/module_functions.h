@@ -1,26 +1,18 @@
-/* The toolbox functions of the built node module (parse_measurement.dll), found
- * by name in the linkage table the module handed to the engine at load. */
+/* A toolbox function of the built node module (parse_measurement.dll), found by
+ * name in the linkage table the module handed to the engine when it loaded. */
 #pragma once
-#include <windows.h>
 #include "module_loader.h"
 
 namespace toolbox_test {
 
-class ModuleFunctions {
-public:
-    ModuleFunctions() { module_.load(); }
-    ~ModuleFunctions() { module_.unload(); }
-    bool loaded() const { return module_.handle != nullptr; }
-    template <typename F>
-    F *get(const char *name) const
-    {
-        using Lookup = void *(*)(void *, const char *);
-        auto lookup = testing_support::export_of<Lookup>(GetModuleHandleA("qex_gwrt.dll"), "standin_rte_lookup_function");
-        return lookup ? reinterpret_cast<F *>(lookup(module_.handle, name)) : nullptr;
-    }
-
-private:
-    testing_support::NodeModule module_;
-};
+template <typename F>
+F *module_function(const char *name)
+{
+    static testing_support::NodeModule module;
+    if (!module.handle && !module.load()) return nullptr;
+    using Lookup = void *(*)(void *, const char *);
+    auto lookup = testing_support::export_of<Lookup>(GetModuleHandleA("qex_gwrt.dll"), "standin_rte_lookup_function");
+    return lookup ? reinterpret_cast<F *>(lookup(module.handle, name)) : nullptr;
+}
 
 } // namespace toolbox_test

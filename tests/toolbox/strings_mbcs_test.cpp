@@ -14,8 +14,13 @@ namespace {
 
 class StringsMultiByte : public ToolboxTest {
 protected:
-    /* Start-up, as the module's loader entry runs it, sets the code page. */
-    static void SetUpTestSuite() { InitQEXRTEEx(nullptr, nullptr, nullptr); }
+    /* Start-up, as the module's loader entry runs it, sets the code page; the
+     * real DLL is loaded before any test takes its engine baseline. */
+    static void SetUpTestSuite()
+    {
+        InitQEXRTEEx(nullptr, nullptr, nullptr);
+        module_function<void>("DoAssert");
+    }
     static void TearDownTestSuite() { CloseQEXRTE(); }
 };
 
@@ -23,12 +28,10 @@ TEST_F(StringsMultiByte, StartUpTakesTheProcessCodePage)
 {
     ASSERT_EQ(GetACP(), 932u);
     EXPECT_EQ(MultiByteCodePage, 932);
-    ModuleFunctions dll; /* and the real DLL steps by characters too */
-    ASSERT_TRUE(dll.loaded());
-    char text[] = "a\x82\x61";
-    EXPECT_STREQ(dll.get<char *(char *)>("CmbStrUpr")(text), "A\x82\x61");
-    char *s = nullptr;
-    EXPECT_EQ(dll.get<int(char **, const char *, int)>("AppendString")(&s, "\x82\xa0\x82\xa2", 3), 1);
+    /* and the real DLL steps by characters too */
+    char text[] = "a\x82\x61", *s = nullptr;
+    EXPECT_STREQ(module_function<char *(char *)>("CmbStrUpr")(text), "A\x82\x61");
+    EXPECT_EQ(module_function<int(char **, const char *, int)>("AppendString")(&s, "\x82\xa0\x82\xa2", 3), 1);
     EXPECT_STREQ(s, "\x82\xa0");
     qex_rte_free(s);
 }
@@ -36,32 +39,24 @@ TEST_F(StringsMultiByte, StartUpTakesTheProcessCodePage)
 TEST_F(StringsMultiByte, CutsKeepWholeCharacters)
 {
     /* "\x82\x82" is one character whose trail byte lies in the lead range. */
-    const struct {
-        const char *add;
-        int length;
-        const char *appended;
-    } appends[] = {{"\x82\xa0\x82\xa2", 3, "x\x82\xa0"}, {"\x82\x82", -1, "x\x82\x82"}, {"\x82\x82\x82", -1, "x\x82\x82"},
-                   {"\x82", -1, "x"}, {"a\x82\xa0", 2, "xa"}};
+    const struct { const char *add; int length; const char *appended; } appends[] =
+        {{"\x82\xa0\x82\xa2", 3, "x\x82\xa0"}, {"\x82\x82", -1, "x\x82\x82"}, {"\x82\x82\x82", -1, "x\x82\x82"},
+         {"\x82", -1, "x"}, {"a\x82\xa0", 2, "xa"}};
     for (const auto &c : appends) {
         char *s = StrDup("x");
         EXPECT_EQ(AppendString(&s, c.add, c.length), 1);
         EXPECT_STREQ(s, c.appended) << c.add;
         qex_rte_free(s);
     }
-    const struct {
-        int size;
-        const char *copied;
-    } copies[] = {{4, "\x82\xa0"}, {3, "\x82\xa0"}, {2, ""}, {6, "\x82\xa0\x82\x82"}, {5, "\x82\xa0\x82\x82"}};
+    const struct { int size; const char *copied; } copies[] =
+        {{4, "\x82\xa0"}, {3, "\x82\xa0"}, {2, ""}, {6, "\x82\xa0\x82\x82"}, {5, "\x82\xa0\x82\x82"}};
     for (const auto &c : copies) {
         char buffer[8];
         StringCopyMax(buffer, "\x82\xa0\x82\x82", c.size);
         EXPECT_STREQ(buffer, c.copied) << c.size;
     }
-    const struct {
-        const char *insert;
-        int size;
-        const char *result;
-    } inserts[] = {{"\x82\xa0\x82\xa2", 7, "\x82\xa0" "abc"}, {"\x82\x82\x82\x82", 6, "\x82\x82" "abc"}, {"\x82\xa0", 5, "abc"}};
+    const struct { const char *insert; int size; const char *result; } inserts[] =
+        {{"\x82\xa0\x82\xa2", 7, "\x82\xa0" "abc"}, {"\x82\x82\x82\x82", 6, "\x82\x82" "abc"}, {"\x82\xa0", 5, "abc"}};
     for (const auto &c : inserts) {
         char buffer[16] = "abc";
         EXPECT_EQ(StringInsert(buffer, c.insert, c.size), buffer + std::strlen(c.result) - 3);
