@@ -6,7 +6,6 @@
  * aliases qex_rte_* (the families in engine/), so that they stand beside the module's
  * own statically linked C runtime instead of replacing it. */
 #pragma once
-#include <stdarg.h>
 #include <stddef.h>
 #include <stdint.h>
 
@@ -118,13 +117,14 @@ QEX_RTE_IMPORT int32_t __SetCurrentDebuggingLevel(int32_t level);
 
 /* ---- C library: formatted output, character classes, locale (strings) ---- */
 
-/* The C standard's contracts; formats are the Windows C runtime's. */
+/* The C standard's contracts; formats are the Windows C runtime's. The v-forms take
+ * a va_list, named by its built-in type so that this header needs no include. */
 QEX_RTE_IMPORT int qex_rte_printf(const char *format, ...);
-QEX_RTE_IMPORT int qex_rte_vprintf(const char *format, va_list args);
+QEX_RTE_IMPORT int qex_rte_vprintf(const char *format, __builtin_va_list args);
 QEX_RTE_IMPORT int qex_rte_sprintf(char *buffer, const char *format, ...);
-QEX_RTE_IMPORT int qex_rte_vsprintf(char *buffer, const char *format, va_list args);
+QEX_RTE_IMPORT int qex_rte_vsprintf(char *buffer, const char *format, __builtin_va_list args);
 QEX_RTE_IMPORT int qex_rte_snprintf(char *buffer, size_t size, const char *format, ...);
-QEX_RTE_IMPORT int qex_rte_vsnprintf(char *buffer, size_t size, const char *format, va_list args);
+QEX_RTE_IMPORT int qex_rte_vsnprintf(char *buffer, size_t size, const char *format, __builtin_va_list args);
 QEX_RTE_IMPORT int qex_rte_isspace(int c);
 QEX_RTE_IMPORT int qex_rte_toupper(int c);
 QEX_RTE_IMPORT int qex_rte_tolower(int c);
