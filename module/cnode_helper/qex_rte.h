@@ -117,6 +117,19 @@ QEX_RTE_IMPORT int32_t __SetCurrentDebuggingLevel(int32_t level);
 
 /* ---- C library: formatted output, character classes, locale (strings) ---- */
 
+/* The C standard's contracts; formats are the Windows C runtime's. The v-forms take
+ * a va_list, named by its built-in type so that this header needs no include. */
+QEX_RTE_IMPORT int qex_rte_printf(const char *format, ...);
+QEX_RTE_IMPORT int qex_rte_vprintf(const char *format, __builtin_va_list args);
+QEX_RTE_IMPORT int qex_rte_sprintf(char *buffer, const char *format, ...);
+QEX_RTE_IMPORT int qex_rte_vsprintf(char *buffer, const char *format, __builtin_va_list args);
+QEX_RTE_IMPORT int qex_rte_snprintf(char *buffer, size_t size, const char *format, ...);
+QEX_RTE_IMPORT int qex_rte_vsnprintf(char *buffer, size_t size, const char *format, __builtin_va_list args);
+QEX_RTE_IMPORT int qex_rte_isspace(int c);
+QEX_RTE_IMPORT int qex_rte_toupper(int c);
+QEX_RTE_IMPORT int qex_rte_tolower(int c);
+QEX_RTE_IMPORT char *qex_rte_setlocale(int category, const char *locale);
+
 /* ---- C library: time and clock (numbers) ---- */
 
 /* ---- C library: streams and the file system (files) ---- */
