@@ -137,6 +137,21 @@ uint32_t Lookup3_hashlittle(const void *key, size_t length);
 
 /* ================================ numbers ================================ */
 
+/* Exchanges the bytes of two ranges: 8 bytes at a time when both addresses and
+ * the count are multiples of 8, else 4 at a time when all three are multiples
+ * of 4, else byte by byte. */
+void SwapBlock(void *block1, void *block2, size_t numBytes);
+/* Sort numElements elements of elementSize bytes in place, ascending by
+ * compareFunction (memcmp over the element size when null). HeapSort is not
+ * stable; InsertionSort is. */
+void HeapSort(void *array, size_t numElements, size_t elementSize, CompareFunction compareFunction);
+void InsertionSort(void *array, size_t numElements, size_t elementSize, CompareFunction compareFunction);
+/* Index of an element equal to *itemPtr in the sorted array, else -(p + 1)
+ * where p is the position at which the item would be inserted; -1 for counts
+ * above 2147483647. compareFunction gets the item first, the element second. */
+int BinSearch(const void *array, size_t numElements, size_t elementSize, const void *itemPtr,
+              CompareFunction compareFunction);
+
 /* ====================== shared globals and start-up ====================== */
 
 #ifdef __cplusplus
