@@ -131,6 +131,12 @@ QEX_RTE_IMPORT int qex_rte_tolower(int c);
 QEX_RTE_IMPORT char *qex_rte_setlocale(int category, const char *locale);
 
 /* ---- C library: time and clock (numbers) ---- */
+#include <time.h>
+QEX_RTE_IMPORT clock_t qex_rte_clock(void);
+QEX_RTE_IMPORT time_t qex_rte_time(time_t *result);
+/* The engine's per-thread buffer, overwritten by the thread's next call. */
+QEX_RTE_IMPORT struct tm *qex_rte_localtime(const time_t *timer);
+QEX_RTE_IMPORT size_t qex_rte_strftime(char *buffer, size_t size, const char *format, const struct tm *time);
 
 /* ---- C library: streams and the file system (files) ---- */
 
