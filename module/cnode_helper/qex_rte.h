@@ -6,6 +6,7 @@
  * aliases qex_rte_* (the families in engine/), so that they stand beside the module's
  * own statically linked C runtime instead of replacing it. */
 #pragma once
+#include <stdarg.h>
 #include <stddef.h>
 #include <stdint.h>
 
@@ -117,7 +118,25 @@ QEX_RTE_IMPORT int32_t __SetCurrentDebuggingLevel(int32_t level);
 
 /* ---- C library: formatted output, character classes, locale (strings) ---- */
 
+/* The C standard's contracts; formats are the Windows C runtime's. */
+QEX_RTE_IMPORT int qex_rte_printf(const char *format, ...);
+QEX_RTE_IMPORT int qex_rte_vprintf(const char *format, va_list args);
+QEX_RTE_IMPORT int qex_rte_sprintf(char *buffer, const char *format, ...);
+QEX_RTE_IMPORT int qex_rte_vsprintf(char *buffer, const char *format, va_list args);
+QEX_RTE_IMPORT int qex_rte_snprintf(char *buffer, size_t size, const char *format, ...);
+QEX_RTE_IMPORT int qex_rte_vsnprintf(char *buffer, size_t size, const char *format, va_list args);
+QEX_RTE_IMPORT int qex_rte_isspace(int c);
+QEX_RTE_IMPORT int qex_rte_toupper(int c);
+QEX_RTE_IMPORT int qex_rte_tolower(int c);
+QEX_RTE_IMPORT char *qex_rte_setlocale(int category, const char *locale);
+
 /* ---- C library: time and clock (numbers) ---- */
+#include <time.h>
+QEX_RTE_IMPORT clock_t qex_rte_clock(void);
+QEX_RTE_IMPORT time_t qex_rte_time(time_t *result);
+/* The engine's per-thread buffer, overwritten by the thread's next call. */
+QEX_RTE_IMPORT struct tm *qex_rte_localtime(const time_t *timer);
+QEX_RTE_IMPORT size_t qex_rte_strftime(char *buffer, size_t size, const char *format, const struct tm *time);
 
 /* ---- C library: streams and the file system (files) ---- */
 /* The engine's own C streams: FILE records of its C runtime, good only for
