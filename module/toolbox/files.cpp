@@ -174,7 +174,8 @@ int read_string(FILE *stream, char **string, int maxBytes, int *endOfFile, int *
 {
     long start;
     if (!read_position(stream, &start)) return TOOLBOX_ERR_IO;
-    *string = static_cast<char *>(toolbox::engine_malloc(1));
+    /* Heap text for the caller, allocated as AppendString grows it. */
+    *string = static_cast<char *>(qex_rte_malloc(1));
     if (!*string) return TOOLBOX_ERR_OUT_OF_MEMORY;
     **string = '\0';
     size_t length = 0;  /* bytes in the string */
@@ -375,7 +376,7 @@ int ReadStringFromBinaryFile(FILE *stream, char **string, int maxBytes, int *end
     char *text = nullptr;
     int result = read_string(stream, &text, maxBytes, endOfFile, limitReached);
     if (result != 0) {
-        toolbox::engine_free(text);
+        qex_rte_free(text);
         text = nullptr;
     }
     *string = text;

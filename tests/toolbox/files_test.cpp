@@ -7,6 +7,7 @@
 #include <functional>
 #include <random>
 #include "files_test_support.h"
+#include "module_functions.h"
 
 using namespace toolbox_test;
 using namespace std::string_literals;
@@ -310,18 +311,32 @@ TEST_F(Files, OutputListTexts)
     ListDispose(list);
 }
 
-/* The assertion text goes to standard output; the child sends it to the
- * captured standard error. */
-std::string escaped(const std::string &text)
+TEST_F(Files, InsideTheDll)
 {
-    std::string pattern;
-    for (char c : text) {
-        if (ispunct(static_cast<unsigned char>(c))) pattern += '\\';
-        pattern += c;
-    }
-    return pattern;
+    ModuleFunctions dll;
+    ASSERT_TRUE(dll.loaded());
+    auto find = dll.get<int(FILE *, const void *, int, long *, long *)>("FindBytesInFile");
+    auto exists = dll.get<int(const char *, long long *)>("FileExists");
+    auto extension = dll.get<char *(const char *)>("FindFileExtension");
+    auto output = dll.get<int(ListType, FILE *, const char *, const char *, const char *, const char *,
+                              ListOutputFunction)>("OutputList");
+    ASSERT_TRUE(find && exists && extension && output);
+    FILE *s = stream_of(std::string(124, '.') + "aaaab");
+    long skipped = 0;
+    EXPECT_EQ(find(s, "aab", 3, &skipped, nullptr), 1);
+    EXPECT_EQ(skipped, 126);
+    qex_rte_fclose(s);
+    long long size = 0;
+    EXPECT_EQ(exists(path("missing").c_str(), &size), -94);
+    EXPECT_STREQ(extension("a.b.c"), "c");
+    s = qex_rte_fopen(path("out").c_str(), "wb");
+    EXPECT_EQ(output(nullptr, s, "(", "%d)", nullptr, nullptr, OutputIntegerItem), 3);
+    qex_rte_fclose(s);
+    EXPECT_EQ(read(path("out")), "(0)");
 }
 
+/* The assertion text goes to standard output; the child sends it to the
+ * captured standard error. */
 void stdout_to_stderr()
 {
     fflush(stdout);
@@ -350,7 +365,7 @@ TEST_F(FilesDeathTest, NullPathsAreReportedWithTheirLines)
     for (const Case &c : cases) {
         std::string text = "Assert!\n\n" + std::string(c.message) + "\n\nThe error was detected on line " +
                            std::to_string(c.line) + " of file 'toolbox'.\n\nProgram aborting.";
-        EXPECT_EXIT((stdout_to_stderr(), c.call(), exit(0)), [](int) { return true; }, escaped(text));
+        EXPECT_EXIT((stdout_to_stderr(), c.call(), exit(0)), ::testing::ExitedWithCode(1), ::testing::Eq(text));
     }
 }
 
