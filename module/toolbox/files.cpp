@@ -29,6 +29,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include "byte_scan.h"
 #include "cnode_startup.h"
 #include "toolbox.h"
 #include "toolbox_internal.h"
@@ -124,9 +125,9 @@ public:
         const unsigned char first = seq_[0];
         while (i < n) {
             if (matched_ == 0) {
-                const void *hit = std::memchr(data + i, first, n - i);
+                const unsigned char *hit = byte_scan::find_byte(data + i, n - i, first);
                 if (!hit) return false;
-                i = static_cast<size_t>(static_cast<const unsigned char *>(hit) - data) + 1;
+                i = static_cast<size_t>(hit - data) + 1;
                 matched_ = 1;
             } else {
                 unsigned char c = data[i++];
