@@ -1,7 +1,6 @@
-/* Allocation failure in the readers of strings and lines and in the ordered
- * insertion: the 1st, 2nd, 3rd ... engine allocation fails until the call
- * succeeds. A failed read answers -12 with a null string and leaves no block
- * behind; a failed insertion answers 0 and leaves the list as it was. */
+/* Allocation failure in the readers of strings and lines: the 1st, 2nd, 3rd
+ * ... engine allocation fails until the call succeeds. A failed read answers
+ * -12 with a null string and leaves no block behind. */
 #include <functional>
 #include "files_test_support.h"
 
@@ -54,21 +53,6 @@ TEST_F(FilesAllocationFailure, ReadersAnswerMinusTwelveWithoutLeaks)
         qex_rte_free(result);
     }
     qex_rte_fclose(s);
-}
-
-TEST_F(FilesAllocationFailure, InsertInOrderLeavesTheListAsItWas)
-{
-    ListType list = ListCreate(sizeof(int));
-    for (int v : {1, 3, 5, 7}) ListInsertInOrder(list, &v, IntCompare);
-    ListCompact(list);
-    const std::string before(static_cast<char *>(ListGetDataPtr(list)), 16);
-    int v = 4;
-    standin_rte_fail_alloc_nth(1);
-    EXPECT_EQ(ListInsertInOrder(list, &v, IntCompare), 0);
-    standin_rte_fail_alloc_nth(0);
-    EXPECT_EQ(ListNumItems(list), 4u);
-    EXPECT_EQ(std::string(static_cast<char *>(ListGetDataPtr(list)), 16), before);
-    ListDispose(list);
 }
 
 } // namespace

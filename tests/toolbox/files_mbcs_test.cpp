@@ -19,31 +19,17 @@ protected:
 TEST_F(FilesMultiByte, ReadStringKeepsWholeCharacters)
 {
     ASSERT_EQ(MultiByteCodePage, 932);
-    struct Case {
-        std::string data;
-        int max;
-        std::string text;
-        int eof, limit;
-        long position;
-    };
     const std::string a127(127, 'a'), a126(126, 'a');
-    const Case cases[] = {
-        {a127 + "\x82\xA0" "b", -1, a127 + "\x82\xA0" "b", 1, 0, 130},  /* lead byte ends chunk 1 */
-        {a126 + "\x82\x82" "c", -1, a126 + "\x82\x82" "c", 1, 0, 129},  /* a trail byte in the lead range */
-        {a127 + "\x82\xA0", 128, a127, 0, 1, 127},                      /* limit splits the character */
-        {a126 + "\x82\x82", 128, a126 + "\x82\x82", 0, 1, 128},
-        {"ab\x82", -1, "ab", 1, 0, 2},                                  /* half a character at the end */
+    const std::tuple<std::string, int, Read> cases[] = {
+        {a127 + "\x82\xA0" "b", -1, {0, a127 + "\x82\xA0" "b", 1, 0, 130}}, /* a lead byte ends chunk 1 */
+        {a126 + "\x82\x82" "c", -1, {0, a126 + "\x82\x82" "c", 1, 0, 129}}, /* a trail byte in the lead range */
+        {a127 + "\x82\xA0", 128, {0, a127, 0, 1, 127}},                     /* the limit splits a character */
+        {a126 + "\x82\x82", 128, {0, a126 + "\x82\x82", 0, 1, 128}},
+        {"ab\x82", -1, {0, "ab", 1, 0, 2}},                                  /* half a character at the end */
     };
-    for (const Case &c : cases) {
-        FILE *s = stream_of(c.data);
-        char *text = nullptr;
-        int eof = -1, limit = -1;
-        EXPECT_EQ(ReadStringFromBinaryFile(s, &text, c.max, &eof, &limit), 0);
-        EXPECT_EQ(std::string(text), c.text) << c.data.size();
-        EXPECT_EQ(eof, c.eof) << c.data.size();
-        EXPECT_EQ(limit, c.limit) << c.data.size();
-        EXPECT_EQ(qex_rte_ftell(s), c.position) << c.data.size();
-        qex_rte_free(text);
+    for (const auto &[data, max, expected] : cases) {
+        FILE *s = stream_of(data);
+        EXPECT_EQ(read_from(s, max), expected);
         qex_rte_fclose(s);
     }
 }
