@@ -161,6 +161,32 @@ TEST_F(Files, ReadStringStopsAtNulLimitOrEnd)
     qex_rte_fclose(s);
 }
 
+/* Every allocation of the readers failed in turn (the first string, then one
+ * per 128-byte chunk) until the read succeeds: -12, a null string, no block
+ * left behind. */
+TEST_F(Files, ReadersAnswerMinusTwelveWhenMemoryRunsOut)
+{
+    const std::string text(300, 'r');
+    FILE *s = stream_of(text + "\r\n" + "tail");
+    for (bool line : {false, true}) {
+        Read r;
+        long n = 1;
+        for (;; ++n) {
+            EngineBaseline before;
+            qex_rte_fseek(s, 0, SEEK_SET);
+            standin_rte_fail_alloc_nth(n);
+            r = read_from(s, -1, line);
+            standin_rte_fail_alloc_nth(0);
+            EXPECT_EQ(before.extra_blocks(), 0) << n;
+            if (r.status == 0 || n == 10) break;
+            EXPECT_EQ(r, (Read{-12, "<null>", 0, 0, r.position})) << n;
+        }
+        EXPECT_EQ(n, 5) << "the first string and three chunks allocate";
+        EXPECT_EQ(r.text, line ? text + "\r\n" : text + "\r\ntail");
+    }
+    qex_rte_fclose(s);
+}
+
 TEST_F(Files, UnreadablePositionsAndShortWrites)
 {
     FILE *s = stream_of("abcdef");

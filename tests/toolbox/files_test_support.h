@@ -11,6 +11,8 @@
 
 namespace toolbox_test {
 
+using namespace std::string_literals;
+
 class FilesTest : public ToolboxTest {
 protected:
     void SetUp() override
@@ -19,8 +21,7 @@ protected:
         standin_rte_streams_reset();
         char temp[MAX_PATH];
         GetTempPathA(sizeof temp, temp);
-        dir_ = std::string(temp) + "tbfiles" + std::to_string(GetCurrentProcessId()) + "\\";
-        CreateDirectoryA(dir_.c_str(), nullptr);
+        CreateDirectoryA((dir_ = temp + "tbfiles"s + std::to_string(GetCurrentProcessId()) + "\\").c_str(), nullptr);
     }
     void TearDown() override
     {
