@@ -26,10 +26,14 @@
  *     touch the record, only the block it was given.
  *   - At exit, unless the engine has been detached, the records' variable and
  *     both thread-safe variables are discarded; the globals then count as not
- *     created, so a later use would create them afresh. */
+ *     created, so a later use would create them afresh.
+ *   - A private function, kept by the compiler although nothing calls it,
+ *     references the list display's anchor, so every module that carries the
+ *     toolbox also carries the list display. */
 #include <windows.h>
 #include "cnode_startup.h"
 #include "qex_rte.h"
+#include "smart_types.h"
 #include "toolbox.h"
 #include "toolbox_globals.h"
 #include "toolbox_internal.h"
@@ -52,6 +56,8 @@ using toolbox::ThreadRecord;
 volatile long g_globals_claimed = 0;
 CmtTSVHandle g_panels_with_linked_callbacks = 0;
 CmtTSVHandle g_message_callback_handlers = 0;
+
+[[gnu::used]] void link_list_display() { __qex_toolbox_smart_type_default_types(); }
 
 constexpr int kRecordCleanupTimeoutMs = 2000;
 constexpr DWORD kClaimPollMs = 10;
