@@ -89,6 +89,7 @@ bool record_blocks_are_freed_on_their_threads()
     });
     while (!held) Sleep(1);
     long tsvs = standin_rte_live_tsvs();
+    record_here()->seed = 42;
     std::thread exiting([] { _ExecUserExitFuns(); });
     Sleep(100);
     bool waited_for_owner = standin_rte_live_blocks() > blocks;
@@ -97,7 +98,10 @@ bool record_blocks_are_freed_on_their_threads()
     bool freed_by_owner = standin_rte_live_blocks() == blocks && tsvs - standin_rte_live_tsvs() == 2;
     stop = true;
     owner.join();
-    return freed_at_end && waited_for_owner && freed_by_owner;
+    /* Discarded globals are created afresh, no thread keeping its old record. */
+    ThreadRecordView *again = record_here(); /* a stale cached address would still hold 42 */
+    bool fresh = again && again->seed == 0x38589391;
+    return freed_at_end && waited_for_owner && freed_by_owner && fresh;
 }
 
 TEST(ToolboxGlobalsDeathTest, RecordBlocksAreFreedOnTheirThreads)
