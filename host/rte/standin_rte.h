@@ -89,6 +89,17 @@ STANDIN_RTE_API void standin_rte_streams_reset(void);
 
 /* ---- threads, thread-safe variables, deferred calls and absolute time ---- */
 
+/* Thread-safe variables created so far, and those not yet discarded. */
+STANDIN_RTE_API long standin_rte_tsvs_created(void);
+STANDIN_RTE_API long standin_rte_live_tsvs(void);
+/* Thread-local variables created so far. */
+STANDIN_RTE_API long standin_rte_tlvs_created(void);
+/* PostDeferredCallToThread's queue entry counts as one allocation of the
+ * allocator's failure countdown (standin_rte_fail_alloc_nth); a failed one
+ * makes the post return -12. */
+/* The next absolute-time conversion returns this status (once); 0 disarms. */
+STANDIN_RTE_API void standin_rte_force_time_status(int status);
+
 /* ---- value displays: queues, lock attributes, TCP conversations ---- */
 /* The first slot of a thread-safe queue's storage (the engine's CmtNewTSQ,
  * CmtWriteTSQData, CmtReadTSQData and CmtDiscardTSQ build and fill queues),
