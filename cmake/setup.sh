@@ -12,6 +12,7 @@ command -v x86_64-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-x86-6
 [ -x /usr/lib/wine/wine64 ] || need+=(wine64)
 [ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
 [ -f /usr/include/nlohmann/json.hpp ] || need+=(nlohmann-json3-dev)
+[ -f /usr/include/CLI/CLI.hpp ] || need+=(libcli11-dev)
 command -v flock >/dev/null || need+=(util-linux)
 if [ ${#need[@]} -gt 0 ]; then
   echo "setup: installing ${need[*]}" >&2
