@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what the build needs (only what is missing), then configures and
-# builds into build/. Sourced by test.sh and run.sh.
+# builds into build/: the targets named as arguments (with what they depend
+# on), or everything. Run by test.sh (everything) and run.sh (cnode-run).
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${CNODE_BUILD:-$root/build}"
@@ -24,4 +25,8 @@ fi
 if [ ! -f "$build/build.ninja" ]; then
   cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw64.cmake" >/dev/null
 fi
-cmake --build "$build"
+if [ $# -gt 0 ]; then
+  cmake --build "$build" --target "$@"
+else
+  cmake --build "$build"
+fi

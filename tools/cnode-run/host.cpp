@@ -178,7 +178,9 @@ bool Host::load(const std::string &module_path, std::string &error)
     for (const auto &[name, present] : exports)
         if (!present) missing += (missing.empty() ? "" : ", ") + std::string(name);
     if (!missing.empty()) {
-        error = "the module " + path + " is not a node module: it does not export " + missing;
+        std::string problem = image_problem(widen(path));
+        error = "the module " + path + " is not a node module: " +
+                (problem.empty() ? "it does not export " + missing : problem);
         return false;
     }
     reserve_(instance());
