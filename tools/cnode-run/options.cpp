@@ -55,8 +55,8 @@ const char kFooter[] =
     "Exit status: 0 every call came back with status 0; 1 a call reported an\n"
     "error; 2 bad usage, or the engine, the memory manager or the module could\n"
     "not be loaded (the reason is on standard error); 3 the output could not be\n"
-    "written (the reason is on standard error); 4 a batch line was malformed\n"
-    "(4 wins over 1, 3 over both).";
+    "written or the batch input not read (the reason is on standard error); 4 a\n"
+    "batch line was malformed (4 wins over 1, 3 over both).";
 
 } // namespace
 
@@ -96,14 +96,15 @@ Parsed parse_options(const std::vector<std::string> &args, Options &options, std
         ->group(kErrorGroup);
 
     app.add_flag("--json", options.json, "print one JSON object with the eight positions and the error cluster");
-    CLI::Option *batch = app.add_flag(
-        "--batch", options.batch,
-        "read JSON Lines from standard input, run the node once per line, write one JSON object per line");
-    app.add_option("--threads", options.threads,
-                   "with --batch: worker threads, each with an instance of its own (default 1; 0: one per "
-                   "processor); the output keeps the input's order")
+    CLI::Option *batch = app.add_flag("--batch", options.batch,
+                                      "read JSON Lines from standard input, run the node once per line, write "
+                                      "one JSON object per line; the input flags are every line's defaults");
+    app.add_option_function<std::string>(
+           "--threads", [&options](const std::string &v) { options.threads = static_cast<unsigned>(*parse_int32(v)); },
+           "with --batch: worker threads, each with an instance of its own (default 1; 0: one per processor); "
+           "the output keeps the input's order")
         ->type_name("N")
-        ->check(CLI::Range(0u, 256u))
+        ->check(range_check(0, 256, "a thread count from 0 to 256"))
         ->needs(batch);
     app.add_option("--module", options.module_path, "load another node module instead of parse_measurement.dll")
         ->type_name("PATH");
