@@ -16,9 +16,11 @@ constexpr int kInvalidHandle = -45;
 constexpr int kOutOfMemory = -12;
 constexpr int kLockFailed = -50;
 
-/* Spins of a waiter before it sleeps: a few microseconds, longer than the
- * steps such locks guard, far shorter than a sleep and wake-up. */
-constexpr DWORD kSpinCount = 4000;
+/* Spins of a waiter before it sleeps: far longer than the steps such locks
+ * guard (tens of nanoseconds), and at most some tens of microseconds, about
+ * what a sleep and wake-up costs, so that a waiter whose owner lost its
+ * processor does not burn its own time slice. */
+constexpr DWORD kSpinCount = 500;
 
 struct alignas(64) Lock {
     CRITICAL_SECTION section;
