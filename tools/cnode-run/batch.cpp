@@ -130,7 +130,7 @@ public:
 
     bool start_object(std::size_t) override
     {
-        if (skipping_ > 0 || (depth_ > 0 && !(depth_ == 1 && key_ == "error"))) return container();
+        if (skipping_ > 0 || (depth_ > 0 && !(depth_ == 1 && member_ == kError))) return container();
         if (depth_ == 0 && seen_top_) return container();
         seen_top_ = true;
         ++depth_;
@@ -150,7 +150,9 @@ public:
     }
     bool key(string_t &k) override
     {
-        if (skipping_ == 0) key_.swap(k);
+        if (skipping_ > 0) return true;
+        key_.swap(k);
+        member_ = member_of(key_);
         return true;
     }
     bool parse_error(std::size_t, const std::string &, const nlohmann::detail::exception &) override
@@ -161,6 +163,22 @@ public:
 
 private:
     enum class Kind { Integer, Unsigned, String, Other };
+    /* What a key names: an input (its index in kInputFields), a member of the
+     * error, one of the output's positions, or nothing known. */
+    static constexpr int kInputCount = static_cast<int>(std::size(kInputFields));
+    enum : int { kStatus = kInputCount, kCode, kSource, kError, kPosition, kUnknown };
+    static int member_of(const std::string &key)
+    {
+        for (int f = 0; f < kInputCount; ++f)
+            if (key == kInputFields[f].key) return f;
+        if (key == "status") return kStatus;
+        if (key == "code") return kCode;
+        if (key == "source") return kSource;
+        if (key == "error") return kError;
+        for (const char *name : kIgnoredPositions)
+            if (key == name) return kPosition;
+        return kUnknown;
+    }
 
     void fail(std::string text)
     {
@@ -177,20 +195,15 @@ private:
     /* What is wrong with a value of the wrong kind under the current key. */
     void value_problem()
     {
-        if (depth_ == 1 && key_ == "error") return fail("value of \"error\" is not an object");
-        if (key_ == "source" ) return fail("value of \"source\" is not a string");
+        if (depth_ == 1 && member_ == kError) return fail("value of \"error\" is not an object");
+        if (member_ == kSource) return fail("value of \"source\" is not a string");
         if (known_integer()) return fail("value of \"" + key_ + "\" is not an integer");
         fail("unknown field \"" + (depth_ == 2 ? "error." + key_ : key_) + "\"");
     }
     bool known_integer() const
     {
-        if (key_ == "status" || key_ == "code") return true;
-        if (depth_ != 1) return false;
-        for (const InputField &f : kInputFields)
-            if (key_ == f.key) return true;
-        for (const char *name : kIgnoredPositions)
-            if (key_ == name) return true;
-        return false;
+        if (member_ == kStatus || member_ == kCode) return true;
+        return depth_ == 1 && (member_ < kInputCount || member_ == kPosition);
     }
     bool integer(int64_t lo, int64_t hi, Kind kind, int64_t i, uint64_t u, int32_t &out)
     {
@@ -210,7 +223,7 @@ private:
             return true;
         }
         bool number = kind == Kind::Integer || kind == Kind::Unsigned;
-        if (key_ == "source") {
+        if (member_ == kSource) {
             if (kind == Kind::String) err_.source.swap(*s);
             else value_problem();
             return true;
@@ -220,13 +233,12 @@ private:
             return true;
         }
         int32_t v = 0;
-        if (key_ == "status") {
+        if (member_ == kStatus) {
             if (integer(0, 255, kind, i, u, v)) err_.status = static_cast<uint8_t>(v);
-        } else if (key_ == "code") {
+        } else if (member_ == kCode) {
             integer(INT32_MIN, INT32_MAX, kind, i, u, err_.code);
-        } else {
-            for (const InputField &f : kInputFields)
-                if (key_ == f.key) integer(INT32_MIN, INT32_MAX, kind, i, u, in_.*f.field);
+        } else if (member_ < kInputCount) {
+            integer(INT32_MIN, INT32_MAX, kind, i, u, in_.*kInputFields[member_].field);
         }
         return true;
     }
@@ -234,12 +246,14 @@ private:
     Inputs &in_;
     IncomingError &err_;
     std::string key_;
+    int member_ = kUnknown;
     int depth_ = 0, skipping_ = 0;
     bool seen_top_ = false;
 };
 
-/* Runs every line of a chunk on one instance and appends the answers. */
-void run_chunk(Host &host, void *instance, const Options &options, Chunk &chunk)
+/* Runs every line of a chunk on one instance and appends the answers. The
+ * source handle is the caller's, kept across its calls. */
+void run_chunk(Host &host, void *instance, void *&source, const Options &options, Chunk &chunk)
 {
     for (size_t i = 0; i < chunk.lines.size(); ++i) {
         const Span &line = chunk.lines[i];
@@ -260,7 +274,7 @@ void run_chunk(Host &host, void *instance, const Options &options, Chunk &chunk)
             chunk.flags |= kMalformed;
             continue;
         }
-        Outputs out = host.call(instance, in, err);
+        Outputs out = host.call(instance, in, err, source);
         if (out.status != 0) chunk.flags |= kNodeError;
         append_json_line(chunk.output, out);
     }
@@ -315,22 +329,24 @@ int run_parallel(Host &host, const Options &options, unsigned threads, LineReade
     std::vector<std::thread> workers;
     for (unsigned w = 0; w < threads; ++w)
         workers.emplace_back([&, instance = &instances[w]] {
+            void *source = nullptr;
             for (;;) {
                 Chunk *chunk;
                 {
                     std::unique_lock<std::mutex> lock(m);
                     work_ready.wait(lock, [&] { return !todo.empty() || input_ended; });
-                    if (todo.empty()) return;
+                    if (todo.empty()) break;
                     chunk = todo.front();
                     todo.pop_front();
                 }
-                if (!write_failed) run_chunk(host, instance, options, *chunk);
+                if (!write_failed) run_chunk(host, instance, source, options, *chunk);
                 {
                     std::lock_guard<std::mutex> lock(m);
                     done.push_back(chunk);
                 }
                 chunk_done.notify_all();
             }
+            host.release_source(source);
         });
 
     std::thread writer([&] {
@@ -399,15 +415,17 @@ int run_batch(Host &host, const Options &options, int in, std::FILE *out, std::s
     if (threads == 1) {
         int flags = 0;
         Chunk chunk;
+        void *source = nullptr;
         status = kExitOk;
         while (reader.next(chunk)) {
-            run_chunk(host, host.instance(), options, chunk);
+            run_chunk(host, host.instance(), source, options, chunk);
             flags |= chunk.flags;
             if (!write_chunk(out, chunk, failure)) {
                 status = kExitWrite;
                 break;
             }
         }
+        host.release_source(source);
         if (status != kExitWrite) status = exit_status(flags);
     } else {
         status = run_parallel(host, options, threads, reader, out, failure);

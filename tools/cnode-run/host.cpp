@@ -159,8 +159,10 @@ bool Host::load(const std::string &module_path, std::string &error)
     if (!(memory_ = load_dll(dir + "gwrt.dll", "the memory manager", error))) return false;
     new_handle_ = export_of<void *(*)(size_t)>(memory_, "DSNewHClr");
     dispose_handle_ = export_of<int32_t (*)(void *)>(memory_, "DSDisposeHandle");
-    if (!new_handle_ || !dispose_handle_) {
-        error = "the memory manager " + dir + "gwrt.dll does not export DSNewHClr and DSDisposeHandle";
+    resize_ = export_of<int32_t (*)(int32_t, int32_t, void **, size_t)>(memory_, "NumericArrayResize");
+    if (!new_handle_ || !dispose_handle_ || !resize_) {
+        error = "the memory manager " + dir + "gwrt.dll does not export DSNewHClr, DSDisposeHandle and "
+                "NumericArrayResize";
         return false;
     }
 
@@ -190,9 +192,29 @@ bool Host::load(const std::string &module_path, std::string &error)
 
 Outputs Host::call(void *instance, const Inputs &in, const IncomingError &incoming)
 {
-    /* The source text travels in a counted string of the memory manager. */
+    void *source = nullptr;
+    Outputs out = call(instance, in, incoming, source);
+    release_source(source);
+    return out;
+}
+
+void Host::release_source(void *&kept_source)
+{
+    if (kept_source) dispose_handle_(kept_source);
+    kept_source = nullptr;
+}
+
+Outputs Host::call(void *instance, const Inputs &in, const IncomingError &incoming, void *&kept_source)
+{
+    /* The source text travels in a counted string of the memory manager
+     * (bytes: type code 1, one dimension). */
     const std::string &text = incoming.source;
-    auto **source = static_cast<LStrHandle>(new_handle_(4 + text.size()));
+    auto source = static_cast<LStrHandle>(kept_source);
+    if (source && resize_(1, 1, reinterpret_cast<void **>(&source), text.size()) != 0) {
+        dispose_handle_(source);
+        source = nullptr;
+    }
+    if (!source) source = static_cast<LStrHandle>(new_handle_(4 + text.size()));
     if (source) {
         (*source)->cnt = static_cast<int32_t>(text.size());
         std::memcpy((*source)->str, text.data(), text.size());
@@ -212,7 +234,7 @@ Outputs Host::call(void *instance, const Inputs &in, const IncomingError &incomi
     auto back = static_cast<LStrHandle>(cluster.source);
     if (back && *back && (*back)->cnt > 0)
         out.source.assign(reinterpret_cast<const char *>((*back)->str), static_cast<size_t>((*back)->cnt));
-    if (back) dispose_handle_(back);
+    kept_source = back; /* the call's to dispose: the caller's from now on */
     return out;
 }
 

@@ -35,6 +35,13 @@ public:
      * different instances may run on different threads at the same time. */
     Outputs call(void *instance, const Inputs &in, const IncomingError &incoming);
     Outputs call(const Inputs &in, const IncomingError &incoming) { return call(instance(), in, incoming); }
+    /* The same with a source handle that one caller (a batch worker) keeps
+     * from call to call: the incoming text is written into it (resized in
+     * place where it fits), and the handle the call gives back is kept for
+     * the next call instead of being disposed. Give it back with
+     * release_source. */
+    Outputs call(void *instance, const Inputs &in, const IncomingError &incoming, void *&kept_source);
+    void release_source(void *&kept_source);
     /* Further instances (batch workers): any distinct addresses. */
     void reserve(void *instance) { reserve_(instance); }
     void unreserve(void *instance) { unreserve_(instance); }
@@ -51,6 +58,7 @@ private:
     __cnode_callback_t reserve_ = nullptr, unreserve_ = nullptr, abort_ = nullptr;
     void *(*new_handle_)(size_t) = nullptr;
     int32_t (*dispose_handle_)(void *) = nullptr;
+    int32_t (*resize_)(int32_t, int32_t, void **, size_t) = nullptr;
     bool reserved_ = false;
     int instance_tag_ = 0; /* the instance is identified by this object's address */
 };
