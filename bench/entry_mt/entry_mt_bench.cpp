@@ -126,6 +126,10 @@ int main()
     bench::report("entry point, two threads: per call of one", two_threads, "bare computation", two.baseline_ns);
     bench::report("entry point, two threads: per call of both", two_threads / 2, "bare computation",
                   two.baseline_ns);
+    /* Throughput of the pair against one thread alone, each side's time
+     * scaled by the bare computation of its own rounds (the machine's state). */
+    std::printf("two threads' throughput / one thread's: %.2f (raw %.2f)\n",
+                (one_thread / one.baseline_ns) / (two_threads / 2 / two.baseline_ns), one_thread / (two_threads / 2));
     for (char &instance : instances) unreserve(&instance);
     return first.status == 0 && second.status == 0 ? 0 : 1;
 }
