@@ -79,7 +79,7 @@ int main()
     for (char &instance : instances) reserve(&instance);
     Caller first{entry, &instances[0], new_string("source", 6)};
     Caller second{entry, &instances[1], new_string("source", 6)};
-    constexpr long kCalls = 10000;
+    constexpr long kCalls = 50000;
 
     auto bare = [](long ops) {
         for (long i = 0; i < ops; ++i) {
@@ -94,19 +94,42 @@ int main()
     /* Each side alternates with the bare computation, so a ratio compares
      * runs made under the same conditions. */
     bench::Paired one = bench::paired_median_ns_per_op([&](long ops) { first.calls(ops); }, kCalls, bare, kBareCalls);
+    /* The second thread lives through all rounds and starts each on a signal:
+     * a thread created per round would add its creation to the round's time. */
+    HANDLE go = CreateEventA(nullptr, FALSE, FALSE, nullptr), done = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    long round_ops = 0;
+    bool stop = false;
+    std::thread other([&] {
+        for (;;) {
+            WaitForSingleObject(go, INFINITE);
+            if (stop) return;
+            second.calls(round_ops);
+            SetEvent(done);
+        }
+    });
     bench::Paired two = bench::paired_median_ns_per_op(
         [&](long ops) {
-            std::thread other([&] { second.calls(ops); });
+            round_ops = ops;
+            SetEvent(go);
             first.calls(ops);
-            other.join();
+            WaitForSingleObject(done, INFINITE);
         },
         kCalls, bare, kBareCalls);
+    stop = true;
+    SetEvent(go);
+    other.join();
+    CloseHandle(go);
+    CloseHandle(done);
     double one_thread = one.subject_ns, two_threads = two.subject_ns;
 
     bench::report("entry point, one thread", one_thread, "bare computation", one.baseline_ns);
     bench::report("entry point, two threads: per call of one", two_threads, "bare computation", two.baseline_ns);
     bench::report("entry point, two threads: per call of both", two_threads / 2, "bare computation",
                   two.baseline_ns);
+    /* Throughput of the pair against one thread alone, each side's time
+     * scaled by the bare computation of its own rounds (the machine's state). */
+    std::printf("two threads' throughput / one thread's: %.2f (raw %.2f)\n",
+                (one_thread / one.baseline_ns) / (two_threads / 2 / two.baseline_ns), one_thread / (two_threads / 2));
     for (char &instance : instances) unreserve(&instance);
     return first.status == 0 && second.status == 0 ? 0 : 1;
 }

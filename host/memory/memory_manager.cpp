@@ -6,6 +6,7 @@
  * place. */
 #define STANDIN_MEM_API
 #include "standin_memory.h"
+#include "../rte/per_thread.h"
 #include <windows.h>
 #include <atomic>
 #include <cstdlib>
@@ -31,14 +32,19 @@ constexpr size_t kGranule = 32;
 
 size_t capacity_for(size_t size) { return size > SIZE_MAX - kGranule ? size : (size + kGranule - 1) & ~(kGranule - 1); }
 
-volatile long g_live = 0;
+/* No lock: handles are independent, so the manager itself needs none. What
+ * it counts for tests, it counts per thread (per_thread.h), so that node
+ * calls on several threads at once write nothing in common. */
+standin::SpreadCount g_live;
+standin::SpreadCount g_resize_calls;
 volatile long g_fail_remaining = 0;
 volatile long g_always_move = 0;
-volatile long g_resize_calls = 0;
-/* The latest resize's arguments, for tests that run one call at a time. No
- * lock: handles are independent, so the manager itself needs none. */
-std::atomic<int32_t> g_last_type_code{0}, g_last_dims{0};
-std::atomic<size_t> g_last_count{0};
+/* The calling thread's latest resize, for tests. */
+struct LastResize {
+    int32_t type_code, dims;
+    size_t count;
+};
+standin::PerThread<LastResize> g_last_resize;
 
 bool fail_now()
 {
@@ -124,7 +130,7 @@ UHandle new_handle(size_t bytes)
     if (!master) return nullptr;
     *master = new_block(bytes);
     if (!*master) { std::free(master); return nullptr; }
-    InterlockedIncrement(&g_live);
+    g_live.add(1);
     return master;
 }
 
@@ -132,10 +138,8 @@ UHandle new_handle(size_t bytes)
 
 extern "C" int32_t NumericArrayResize(int32_t type_code, int32_t dims, UHandle *handle, size_t count)
 {
-    InterlockedIncrement(&g_resize_calls);
-    g_last_type_code.store(type_code, std::memory_order_relaxed);
-    g_last_dims.store(dims, std::memory_order_relaxed);
-    g_last_count.store(count, std::memory_order_relaxed);
+    g_resize_calls.add(1);
+    if (LastResize *last = g_last_resize.mine()) *last = {type_code, dims, count};
     size_t elem = element_size(type_code);
     if (!handle || dims < 1 || elem == 0) return kArgErr;
     size_t header = static_cast<size_t>(dims) * 4;
@@ -166,20 +170,22 @@ extern "C" int32_t DSDisposeHandle(UHandle handle)
     free_block(*handle);
     *handle = nullptr;
     std::free(handle);
-    InterlockedDecrement(&g_live);
+    g_live.add(-1);
     return kNoErr;
 }
 
 extern "C" void standin_mem_fail_nth(long n) { g_fail_remaining = n; }
 extern "C" void standin_mem_set_always_move(int on) { g_always_move = on; }
-extern "C" long standin_mem_live_handles(void) { return g_live; }
-extern "C" long standin_mem_resize_calls(void) { return g_resize_calls; }
+extern "C" long standin_mem_live_handles(void) { return g_live.total(); }
+extern "C" long standin_mem_resize_calls(void) { return g_resize_calls.total(); }
 
 extern "C" void standin_mem_last_resize(int32_t *type_code, int32_t *dims, size_t *count)
 {
-    if (type_code) *type_code = g_last_type_code.load(std::memory_order_relaxed);
-    if (dims) *dims = g_last_dims.load(std::memory_order_relaxed);
-    if (count) *count = g_last_count.load(std::memory_order_relaxed);
+    LastResize last = {};
+    if (LastResize *mine = g_last_resize.mine()) last = *mine;
+    if (type_code) *type_code = last.type_code;
+    if (dims) *dims = last.dims;
+    if (count) *count = last.count;
 }
 
 extern "C" UHandle standin_mem_new_array(size_t elem_size, int32_t count)

@@ -35,7 +35,8 @@ STANDIN_MEM_API long standin_mem_live_handles(void);
  * process may hold several copies of the memory manager, and this tells which
  * one a module bound. */
 STANDIN_MEM_API long standin_mem_resize_calls(void);
-/* The arguments of this copy's latest NumericArrayResize call (zeros before the first). */
+/* The arguments of the latest NumericArrayResize call this copy took on the
+ * calling thread (zeros before the first). */
 STANDIN_MEM_API void standin_mem_last_resize(int32_t *type_code, int32_t *dims, size_t *count);
 /* Conveniences for tests and tools: a 1-D array of count elements at the
  * element offset for elem_size, the count set; a counted string. */

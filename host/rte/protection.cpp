@@ -1,7 +1,10 @@
 /* Protection bookkeeping: the engine's pointer checking records for memory
- * handed to node code. The stand-in checks nothing; it appends every call, with
- * its name and arguments, to a log that tests read and clear. Pointers are
- * written as 0x%016llx, integers in decimal. */
+ * handed to node code. The stand-in checks nothing. A test that asks for it
+ * (standin_rte_protection_log_enable) gets every call, with its name and
+ * arguments, appended to a log that it reads and clears; pointers are written
+ * as 0x%016llx, integers in decimal. The log is off at load and after a
+ * reset: a host that runs the node without reading it (cnode-run, a long
+ * batch) must not grow it without bound. */
 #include "rte_internal.h"
 #include <cstdio>
 #include <cstring>
@@ -16,10 +19,10 @@ std::vector<std::string> &log_lines()
     return lines;
 }
 
-volatile long g_logging = 1;
+volatile long g_logging = 0;
 
 /* One log line, built argument by argument and appended when complete. While
- * logging is off (benchmarks) a line costs nothing but the test. */
+ * logging is off a line costs nothing but the test. */
 struct Line {
     std::string text;
     explicit Line(const char *name)
@@ -146,6 +149,6 @@ extern "C" void standin_rte_protection_log_enable(int on) { g_logging = on; }
 
 void rte::reset_protection_log()
 {
-    g_logging = 1;
+    g_logging = 0;
     standin_rte_protection_log_clear();
 }

@@ -50,7 +50,7 @@ STANDIN_RTE_API size_t standin_rte_protection_log_count(void);
 /* Copies line i into buf (terminated, cut to size); returns its full length or -1. */
 STANDIN_RTE_API int standin_rte_protection_log_line(size_t i, char *buf, size_t size);
 STANDIN_RTE_API void standin_rte_protection_log_clear(void);
-/* Logging is on at start; benchmarks turn it off so they measure the module. */
+/* Logging is off at load and after standin_rte_reset; a test that reads the log turns it on. */
 STANDIN_RTE_API void standin_rte_protection_log_enable(int on);
 
 /* Live tracked resources, explicit (__QEX_Resource_Acquire) and implicit

@@ -4,12 +4,23 @@
 #include "rte_internal.h"
 
 namespace {
-volatile LONG g_break_on_library_errors = 1;
+/* Node frames on several threads set these at every call, mostly to the value
+ * they already hold: a Set that changes nothing writes nothing, so the
+ * switches' cache lines stay shared between the threads' cores; resource
+ * tracking, which every call turns on and off, has a line of its own. */
+alignas(64) volatile LONG g_break_on_library_errors = 1;
 volatile LONG g_break_on_protection_errors = 1;
 volatile LONG g_break_on_first_chance = 0;
-volatile LONG g_resource_tracking = 0;
+alignas(64) volatile LONG g_resource_tracking = 0;
+[[maybe_unused]] alignas(64) char g_end_of_switches;
 
-int swap(volatile LONG *slot, int value) { return InterlockedExchange(slot, value); }
+/* A Set that finds its value in place is the same as an exchange that wrote
+ * that value at the moment of the read. */
+int swap(volatile LONG *slot, int value)
+{
+    LONG current = *slot;
+    return current == value ? current : InterlockedExchange(slot, value);
+}
 } // namespace
 
 extern "C" int standin_GetBreakOnLibraryErrors(void) { return g_break_on_library_errors; }

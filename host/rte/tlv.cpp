@@ -10,6 +10,7 @@
  * Also the abort entry "cnode_rte_get_abort_tlv": the handle of the per-thread
  * 456-byte abort record of node modules, zero when a thread first reaches it. */
 #include "rte_internal.h"
+#include "per_thread.h"
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -88,13 +89,15 @@ extern "C" int standin_CmtNewThreadLocalVar(unsigned int size, const void *initi
 
 extern "C" long standin_rte_tlvs_created(void) { return g_tlvs_created; }
 
-static volatile long g_tlv_get_calls = 0;
+/* Counted per thread (threads calling side by side do not share a counter);
+ * the test control sums the threads' counts. */
+standin::SpreadCount g_tlv_get_calls;
 
-extern "C" long standin_rte_tlv_get_calls(void) { return g_tlv_get_calls; }
+extern "C" long standin_rte_tlv_get_calls(void) { return g_tlv_get_calls.total(); }
 
 extern "C" int standin_CmtGetThreadLocalVar(int handle, void *record_out)
 {
-    InterlockedIncrement(&g_tlv_get_calls);
+    g_tlv_get_calls.add(1);
     if (!record_out) return kInvalidHandle;
     void **out = static_cast<void **>(record_out);
     *out = nullptr;

@@ -9,7 +9,14 @@
  * pending-abort count changes only atomically, since stoppoints read it
  * without the lock. The steps that run at every entry call change a
  * registered instance's record where the table keeps it (its value copy never
- * moves), so a call locates its record once and stores nothing back. */
+ * moves), so a call locates its record once and stores nothing back.
+ *
+ * Calls of different instances run side by side on different threads. What
+ * each thread remembers for itself (the record it located last) lives in its
+ * own thread-local slots, not in a process-wide variable, so that one
+ * thread's calls write nothing another thread's calls read, beyond the
+ * registry lock itself and the records' own bytes. */
+#include "thread_block.h"
 #include <string.h>
 #include "cnode_startup.h"
 #include "helper_internal.h"
@@ -40,19 +47,42 @@ CmtThreadLockHandle g_registry_lock = 0;
 /* Null while no registry exists. */
 HashTableType g_registry = nullptr;
 
-/* The record last located in place, with its instance, so that the begin and
+/* The record a thread located last, with its instance, so that the begin and
  * end steps of a call find the record that its entry step located without
- * hashing the key again. Guarded by the registry lock. Invariant: when a
- * record is set, the registry holds that instance and the record is its value
- * copy, which never moves; whatever removes an instance or disposes the
- * registry forgets it first. */
-struct LocatedRecord {
-    void *instance;
-    InstanceRecord *record;
-};
-LocatedRecord g_located = {};
+ * hashing the key again. Each thread keeps its own in three thread-local
+ * slots (instance, record, registry generation); they are read and written
+ * only by their thread, under the registry lock. The generation counts the
+ * removals from the registry and its disposals, and changes only under the
+ * lock: a thread's located record is good while the generation it was
+ * located in is current, since the registry then still holds the instance
+ * and the record is its value copy, which never moves. Without slots (the
+ * process has none left) every step hashes the key. */
+DWORD g_located_slots[3] = {TLS_OUT_OF_INDEXES, TLS_OUT_OF_INDEXES, TLS_OUT_OF_INDEXES};
+enum { kLocatedInstance, kLocatedRecord, kLocatedGeneration };
+/* Starts at 1: a slot that was never written reads 0 and matches nothing. */
+uintptr_t g_registry_generation = 1;
 
-void forget_located() { g_located = {}; }
+bool located_slots_exist() { return g_located_slots[kLocatedGeneration] != TLS_OUT_OF_INDEXES; }
+
+void allocate_located_slots()
+{
+    for (DWORD &slot : g_located_slots) slot = TlsAlloc();
+    for (DWORD slot : g_located_slots)
+        if (slot == TLS_OUT_OF_INDEXES) {
+            for (DWORD &s : g_located_slots)
+                if (s != TLS_OUT_OF_INDEXES) TlsFree(s), s = TLS_OUT_OF_INDEXES;
+            return;
+        }
+}
+
+void free_located_slots()
+{
+    for (DWORD &slot : g_located_slots)
+        if (slot != TLS_OUT_OF_INDEXES) TlsFree(slot), slot = TLS_OUT_OF_INDEXES;
+}
+
+/* Every thread's located record becomes stale. */
+void forget_located() { ++g_registry_generation; }
 
 uint64_t key_of(void *instance) { return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(instance)); }
 
@@ -106,6 +136,7 @@ BOOL attach(HINSTANCE module)
         CloseQEXRTE();
         return FALSE;
     }
+    allocate_located_slots();
     watch_debugger_library();
     return TRUE;
 }
@@ -116,6 +147,7 @@ BOOL detach()
 {
     stop_watching_debugger_library();
     if (g_registry) dispose_registry();
+    free_located_slots();
     discard_registry_lock();
     CloseQEXRTE();
     return TRUE;
@@ -148,10 +180,18 @@ bool registry_exists() { return g_registry != nullptr; }
 
 InstanceRecord *record_in_place(void *instance)
 {
-    if (g_located.record && g_located.instance == instance) return g_located.record;
+    const bool slots = located_slots_exist();
+    if (slots && thread_block::tls_value(g_located_slots[kLocatedInstance]) == instance &&
+        reinterpret_cast<uintptr_t>(thread_block::tls_value(g_located_slots[kLocatedGeneration])) ==
+            g_registry_generation)
+        return static_cast<InstanceRecord *>(thread_block::tls_value(g_located_slots[kLocatedRecord]));
     uint64_t key = key_of(instance);
     auto *record = static_cast<InstanceRecord *>(toolbox::hash_table_value_in_place(g_registry, &key));
-    if (record) g_located = {instance, record};
+    if (record && slots) {
+        TlsSetValue(g_located_slots[kLocatedInstance], instance);
+        TlsSetValue(g_located_slots[kLocatedRecord], record);
+        TlsSetValue(g_located_slots[kLocatedGeneration], reinterpret_cast<void *>(g_registry_generation));
+    }
     return record;
 }
 
@@ -204,9 +244,9 @@ extern "C" BOOL WINAPI __cnode_helper_DllMain(HINSTANCE module, DWORD reason, LP
 namespace {
 
 /* What an entry call records about the thread that makes it: the debugged
- * process, the thread, and the thread's abort record, whose leftover request
- * (from an earlier call on this thread) is cleared here; it still gives back
- * its count. Call under the registry lock. */
+ * process, the thread, and the thread's abort record. All three belong to the
+ * calling thread alone, so they are fetched before the registry lock is taken:
+ * the lock is held only for what it guards. */
 InstanceRecord entering_thread()
 {
     InstanceRecord entered = {};
@@ -215,23 +255,24 @@ InstanceRecord entering_thread()
             reinterpret_cast<CurrentProcessId>(debugger_library_export("__qex_debug_current_process_id")))
         entered.process_id = process_id();
     entered.abort_data = this_thread_abort_record();
-    if (entered.abort_data) clear_abort_request(entered.abort_data);
     return entered;
 }
 
 } // namespace
 
 /* A registered instance's record is updated where the registry keeps it; only
- * the first call of an instance stores a new record. The record is located
- * after the calls out of the module (the debugger library's process id), so
- * the pointer is used only while nothing but this unit's own steps run. */
+ * the first call of an instance stores a new record. Under the lock, the
+ * thread's leftover abort request (from an earlier call on this thread) is
+ * cleared (it still gives back its count), and the record is located and
+ * changed with nothing but this unit's own steps in between. */
 extern "C" int32_t __cnode_helper_initialize(void *instance, __cnode_gwerror *error)
 {
     bool registered = false;
+    InstanceRecord entered = entering_thread();
     {
         RegistryLock lock;
         if (lock.held() && registry_exists()) {
-            InstanceRecord entered = entering_thread();
+            if (entered.abort_data) clear_abort_request(entered.abort_data);
             if (InstanceRecord *kept = record_in_place(instance)) {
                 /* Arrays the node code did not give back by the end of the
                  * previous call are freed now (a kept record always has its
@@ -296,7 +337,7 @@ extern "C" void __cnode_on_unreserve(void *instance)
     if (!lock.held()) return;
     uint64_t key = key_of(instance);
     InstanceRecord record = {};
-    if (g_located.instance == instance) forget_located();
+    forget_located();
     if (HashTableRemoveItem(g_registry, &key, &record, sizeof record) == 0 && record.list)
         __cnode_free_string_arrays(record.list, 1);
 }

@@ -2,6 +2,8 @@
  * fed from a string and its standard output and error captured. */
 #pragma once
 #include <windows.h>
+#include <psapi.h>
+#include <algorithm>
 #include <string>
 #include <thread>
 
@@ -10,6 +12,15 @@ namespace testing_support {
 struct ChildResult {
     DWORD exit_code = 0xFFFFFFFF;
     std::string out, err;
+    size_t peak_memory = 0; /* the child's largest committed bytes seen */
+};
+
+/* How the child is started: its command line as UTF-8 through the wide
+ * CreateProcessW (else as ANSI text), and with its standard output a pipe
+ * whose reading end is closed at once, so that every write fails. */
+struct ChildOptions {
+    bool utf8_command_line = false;
+    bool output_closed = false;
 };
 
 inline std::string read_all(HANDLE pipe)
@@ -21,7 +32,8 @@ inline std::string read_all(HANDLE pipe)
     return text;
 }
 
-inline ChildResult run_child(const std::string &command_line, const std::string &input = {})
+inline ChildResult run_child(const std::string &command_line, const std::string &input = {},
+                             ChildOptions options = {})
 {
     ChildResult result;
     SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
@@ -31,21 +43,26 @@ inline ChildResult run_child(const std::string &command_line, const std::string 
     SetHandleInformation(in_w, HANDLE_FLAG_INHERIT, 0);
     SetHandleInformation(out_r, HANDLE_FLAG_INHERIT, 0);
     SetHandleInformation(err_r, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOA si{};
+    if (options.output_closed) CloseHandle(out_r), out_r = nullptr;
+    STARTUPINFOW si{};
     si.cb = sizeof si;
     si.dwFlags = STARTF_USESTDHANDLES;
     si.hStdInput = in_r;
     si.hStdOutput = out_w;
     si.hStdError = err_w;
     PROCESS_INFORMATION pi{};
-    std::string cmd = command_line;
-    BOOL started = CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+    UINT code_page = options.utf8_command_line ? CP_UTF8 : CP_ACP;
+    std::wstring cmd(command_line.size() + 1, L'\0');
+    cmd.resize(static_cast<size_t>(MultiByteToWideChar(code_page, 0, command_line.data(),
+                                                       static_cast<int>(command_line.size()), cmd.data(),
+                                                       static_cast<int>(cmd.size()))));
+    BOOL started = CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
     CloseHandle(in_r);
     CloseHandle(out_w);
     CloseHandle(err_w);
     if (!started) {
         CloseHandle(in_w);
-        CloseHandle(out_r);
+        if (out_r) CloseHandle(out_r);
         CloseHandle(err_r);
         return result;
     }
@@ -58,14 +75,24 @@ inline ChildResult run_child(const std::string &command_line, const std::string 
         CloseHandle(in_w);
     });
     std::thread err_reader([&] { result.err = read_all(err_r); });
-    result.out = read_all(out_r);
+    /* The peak is sampled while the child runs: not every system keeps a
+     * finished process's counters. */
+    std::thread sampler([&] {
+        do {
+            PROCESS_MEMORY_COUNTERS memory{};
+            if (K32GetProcessMemoryInfo(pi.hProcess, &memory, sizeof memory))
+                result.peak_memory = std::max(result.peak_memory, static_cast<size_t>(memory.PagefileUsage));
+        } while (WaitForSingleObject(pi.hProcess, 5) == WAIT_TIMEOUT);
+    });
+    if (out_r) result.out = read_all(out_r);
     writer.join();
     err_reader.join();
     WaitForSingleObject(pi.hProcess, INFINITE);
+    sampler.join();
     GetExitCodeProcess(pi.hProcess, &result.exit_code);
     CloseHandle(pi.hProcess);
     CloseHandle(pi.hThread);
-    CloseHandle(out_r);
+    if (out_r) CloseHandle(out_r);
     CloseHandle(err_r);
     return result;
 }

@@ -67,6 +67,7 @@ protected:
         handle_ = standin_mem_new_array(c.element_size, 3);
         ASSERT_NE(handle_, nullptr);
         for (size_t i = 0; i < 3 * c.element_size; ++i) block(handle_)[c.offset + i] = static_cast<unsigned char>(0xA0 + i);
+        standin_rte_protection_log_enable(1);
         standin_rte_protection_log_clear();
     }
     void TearDown() override

@@ -69,6 +69,7 @@ TEST_F(StringArray, AnEmptyArrayHandsOutNothing)
 {
     UHandle array = new_string_array({});
     char **c_array = reinterpret_cast<char **>(0x5e5e);
+    standin_rte_protection_log_enable(1);
     standin_rte_protection_log_clear();
     EXPECT_EQ(__cnode_GetCStrArray(array, &c_array, instance_.get()), 1);
     EXPECT_EQ(c_array, nullptr);
@@ -82,6 +83,7 @@ TEST_F(StringArray, ConvertsEveryElementTracksTheArrayAndGivesItBack)
     UHandle array = new_string_array({"ab", nullptr, ""});
     long handles = standin_mem_live_handles();
     char **c_array = nullptr;
+    standin_rte_protection_log_enable(1);
     standin_rte_protection_log_clear();
     ASSERT_EQ(__cnode_GetCStrArray(array, &c_array, instance_.get()), 1);
     ASSERT_NE(c_array, nullptr);
@@ -107,6 +109,8 @@ TEST_F(StringArray, ConvertsEveryElementTracksTheArrayAndGivesItBack)
     EXPECT_EQ(log[1], "_UPRestoreCurrentEnv()");
     expect_call_with_bookkeeping(log[2], "_UPSetOutputStringArrayInfo(1, " + hex(&c_array) + ", ",
                                  ", 3, " + hex(kGetCStrArray) + ")");
+
+    standin_rte_protection_log_enable(1);
 
     standin_rte_protection_log_clear();
     __cnode_FreeCStrArray(instance_.get(), c_array);
@@ -162,6 +166,7 @@ TEST_F(StringArray, AnArrayHandedOutWithoutTrackingIsStillFreed)
     char **c_array = nullptr;
     ASSERT_EQ(__cnode_GetCStrArray(array, &c_array, stranger.get()), 1);
     EXPECT_FALSE(registered(stranger.get()).held) << "tracking does not register an instance";
+    standin_rte_protection_log_enable(1);
     standin_rte_protection_log_clear();
     __cnode_FreeCStrArray(stranger.get(), c_array);
     EXPECT_EQ(standin_rte_live_blocks(), blocks);
@@ -179,6 +184,7 @@ TEST_F(StringArray, ShrinkingDisposesTheCutElementsAndKeepsTheFirstEntries)
     char *first = c_array[0];
     long handles = standin_mem_live_handles();
     LStrHandle *elements = nullptr;
+    standin_rte_protection_log_enable(1);
     standin_rte_protection_log_clear();
     ASSERT_EQ(__cnode_resize_string_array(array, 1, c_array, &c_array, &elements, instance_.get()), 1);
     EXPECT_EQ(count_of(array), 1);
@@ -309,6 +315,8 @@ TEST_F(StringArray, ArraysLeftByACallAreFreedWhenTheNextCallStarts)
     ASSERT_EQ(records.size(), 2u);
     ListType list = registered(instance_.get()).record.list;
 
+    standin_rte_protection_log_enable(1);
+
     standin_rte_protection_log_clear();
     ASSERT_TRUE(instance_.enter());
     EXPECT_EQ(standin_rte_live_blocks(), blocks - 2);
@@ -331,6 +339,7 @@ TEST_F(StringArray, UnreservingFreesTheArraysAndTheInstanceRecord)
     ASSERT_TRUE(other.enter());
     char **c_array = nullptr;
     ASSERT_EQ(__cnode_GetCStrArray(array, &c_array, other.get()), 1);
+    standin_rte_protection_log_enable(1);
     standin_rte_protection_log_clear();
     __cnode_on_unreserve(other.get());
     EXPECT_FALSE(registered(other.get()).held);

@@ -40,6 +40,7 @@ TEST_P(GetCStr, ConvertsInPlace)
     const GetCStrCase &c = GetParam();
     LStrHandle string = new_string(c.text, c.length);
     ASSERT_NE(string, nullptr);
+    standin_rte_protection_log_enable(1);
     standin_rte_protection_log_clear();
     if (c.host_refuses) standin_mem_fail_nth(1);
     char *text = __cnode_GetCStr(string);
@@ -89,6 +90,7 @@ TEST_P(ResizeCStr, ResizesLikeACharArrayAndTerminates)
     LStr *before = *string;
     char *sentinel = reinterpret_cast<char *>(0x5e5e);
     char *text = sentinel;
+    standin_rte_protection_log_enable(1);
     standin_rte_protection_log_clear();
     if (c.host_refuses) standin_mem_fail_nth(1);
     ASSERT_EQ(__cnode_ResizeCStr(string, c.count, c.previous, &text), c.expected_result);

@@ -200,6 +200,7 @@ TEST_F(Frame, SourceTextProtectionIsGivenAndReleased)
     Call c;
     LStrHandle source = text_handle("hello");
     c.cluster.source = source;
+    standin_rte_protection_log_enable(1);
     standin_rte_protection_log_clear();
     run(c);
     std::vector<std::string> lines;

@@ -1,7 +1,13 @@
-/* cnode-run as its users see it: flags, exit statuses, the JSON output, and
- * thousands of random batch lines checked against an independent model. */
+/* cnode-run as its users see it: flags, exit statuses, the JSON output,
+ * thousands of random batch lines checked against an independent model (and
+ * answered alike by any number of threads), and what it does with unusual
+ * input, a failing output and modules that do not load. */
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <climits>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <nlohmann/json.hpp>
 #include <random>
 #include <sstream>
@@ -55,13 +61,16 @@ TEST(CnodeRun, BadUsageExitsWith2AndSaysWhy)
         const char *args;
         const char *says;
     } cases[] = {
-        {"--frob", "unknown flag: --frob"},
+        {"--frob", "--frob"},
         {"--samp 2147483648", "--samp"},
         {"--size -2147483649", "--size"},
         {"--label 1x", "--label"},
-        {"--volt", "needs a value"},
+        {"--label 0x10", "--label"},
+        {"--volt", "--volt"},
         {"--status 256", "--status"},
         {"--label \" 1\"", "--label"},
+        {"--threads 2", "--batch"},
+        {"--batch --threads -1", "--threads"},
     };
     for (const auto &c : cases) {
         auto r = run_child(tool() + " " + c.args);
@@ -107,6 +116,11 @@ TEST(CnodeRun, BatchAgreesWithTheModelOnRandomLines)
     }
     auto r = run_child(tool() + " --batch", input.str());
     ASSERT_EQ(r.exit_code, 0u) << r.err;
+    for (const char *threads : {"2", "3", "0"}) {
+        auto parallel = run_child(tool() + " --batch --threads " + threads, input.str());
+        EXPECT_EQ(parallel.exit_code, 0u) << threads;
+        EXPECT_TRUE(parallel.out == r.out) << "--threads " << threads << " answered differently";
+    }
     std::istringstream out(r.out);
     std::string text;
     int n = 0;
@@ -132,7 +146,7 @@ TEST(CnodeRun, BatchReportsMalformedLinesAndGoesOn)
                         "{\"status\": 1, \"code\": 5, \"source\": \"up\"}\n"
                         "{\"size\": 14}\n";
     auto r = run_child(tool() + " --batch", input);
-    EXPECT_EQ(r.exit_code, 1u);
+    EXPECT_EQ(r.exit_code, 4u) << "a malformed line outranks a reported error";
     std::istringstream out(r.out);
     std::vector<nlohmann::json> lines;
     for (std::string t; std::getline(out, t);) lines.push_back(nlohmann::json::parse(t));
@@ -147,6 +161,196 @@ TEST(CnodeRun, BatchReportsMalformedLinesAndGoesOn)
     EXPECT_EQ(lines[6]["error"], (nlohmann::json{{"status", 1}, {"code", 5}, {"source", "up"}}));
     EXPECT_EQ(lines[6]["samp_indx"], 0);
     EXPECT_EQ(lines[7]["err_msg_indx"], -1);
+}
+
+} // namespace
+
+namespace {
+
+std::vector<nlohmann::json> json_lines(const std::string &out)
+{
+    std::vector<nlohmann::json> lines;
+    std::istringstream in(out);
+    for (std::string t; std::getline(in, t);) lines.push_back(nlohmann::json::parse(t, nullptr, false));
+    return lines;
+}
+
+/* Flags given with --batch are every line's defaults; a line's members win. */
+TEST(CnodeRun, BatchTakesTheInputFlagsAsDefaults)
+{
+    auto r = run_child(tool() + " --batch --size 3 --samp 2 --status 1 --code 7 --source x",
+                       "{}\n{\"status\": 0, \"size\": 14}\n{\"error\": {\"status\": 0}, \"label\": 5}\n");
+    auto lines = json_lines(r.out);
+    ASSERT_EQ(lines.size(), 3u) << r.out;
+    EXPECT_EQ(r.exit_code, 1u);
+    EXPECT_EQ(lines[0]["error"], (nlohmann::json{{"status", 1}, {"code", 7}, {"source", "x"}}));
+    EXPECT_EQ(outputs_of(lines[1]), model::positions({1, 0, 2, 1, 1, 1, 1, 14}));
+    EXPECT_EQ(outputs_of(lines[2]), model::positions({5, 0, 2, 1, 1, 1, 1, 3}));
+}
+
+/* A line of batch output goes back in as it stands: its error travels on,
+ * its positions are ignored; a malformed error member is malformed. */
+TEST(CnodeRun, BatchOutputIsValidBatchInput)
+{
+    auto first = run_child(tool() + " --batch", "{\"status\": 3, \"code\": -9, \"source\": \"caf\xC3\xA9\"}\n");
+    ASSERT_EQ(first.exit_code, 1u);
+    auto again = run_child(tool() + " --batch", first.out + "{\"error\": 1}\n{\"error\": {\"colour\": 1}}\n");
+    EXPECT_EQ(again.exit_code, 4u);
+    auto lines = json_lines(again.out);
+    ASSERT_EQ(lines.size(), 3u) << again.out;
+    EXPECT_EQ(lines[0], json_lines(first.out)[0]);
+    EXPECT_EQ(lines[1]["problem"], "value of \"error\" is not an object");
+    EXPECT_EQ(lines[2]["problem"], "unknown field \"error.colour\"");
+}
+
+/* Standard input is binary: a Ctrl-Z byte, CR LF endings and random bytes end
+ * nothing early; every non-blank line gets its answer, each ending in LF. */
+TEST(CnodeRun, BinaryInputIsReadToItsEndAndEveryLineAnswered)
+{
+    std::string input = "{\"size\": 14}\r\n\x1A\n{\"size\": 15}\n";
+    std::mt19937 rng(3);
+    int random_lines = 0;
+    for (int i = 0; i < 200; ++i) {
+        std::string line;
+        for (int n = static_cast<int>(rng() % 40); n > 0; --n) line += static_cast<char>(rng() % 256);
+        line.erase(std::remove(line.begin(), line.end(), '\n'), line.end());
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.find_first_not_of(" \t") == std::string::npos) continue;
+        input += line + "\n";
+        ++random_lines;
+    }
+    input += "{\"size\": 16}"; /* the last line needs no line end */
+    auto r = run_child(tool() + " --batch", input);
+    EXPECT_EQ(r.exit_code, 4u);
+    EXPECT_EQ(r.out.find('\r'), std::string::npos);
+    auto lines = json_lines(r.out);
+    ASSERT_EQ(lines.size(), static_cast<size_t>(random_lines) + 4) << r.out;
+    EXPECT_EQ(lines[0]["err_msg_indx"], -1);
+    EXPECT_EQ(lines[1]["line"], 2);
+    EXPECT_EQ(lines[2]["samp_indx"], 1);
+    EXPECT_EQ(lines.back()["err_msg_indx"], 14);
+    for (const char *flags : {" --json", ""}) EXPECT_EQ(run_child(tool() + flags).out.find('\r'), std::string::npos);
+}
+
+/* An output that cannot be written is never success: exit 3 and the reason. */
+TEST(CnodeRun, AFailedWriteExitsWith3AndSaysSo)
+{
+    testing_support::ChildOptions closed;
+    closed.output_closed = true;
+    for (const char *flags : {" --json", "", " --help", " --batch", " --batch --threads 2"}) {
+        auto r = run_child(tool() + flags, "{}\n{}\n", closed);
+        EXPECT_EQ(r.exit_code, 3u) << flags;
+        EXPECT_NE(r.err.find("cannot write the output"), std::string::npos) << flags << ": " << r.err;
+    }
+}
+
+/* Arguments arrive as UTF-8, the same bytes a batch line carries. */
+TEST(CnodeRun, ArgumentsAreTakenAsUtf8)
+{
+    const std::string text = "caf\xC3\xA9 \xE2\x9C\x93";
+    testing_support::ChildOptions utf8;
+    utf8.utf8_command_line = true;
+    auto r = run_child(tool() + " --json --status 2 --source \"" + text + "\"", {}, utf8);
+    EXPECT_EQ(nlohmann::json::parse(r.out)["error"]["source"], text);
+    auto batch = run_child(tool() + " --batch", "{\"status\": 2, \"source\": \"" + text + "\"}\n");
+    EXPECT_EQ(json_lines(batch.out)[0], nlohmann::json::parse(r.out));
+}
+
+/* A module that does not load is explained in words. */
+TEST(CnodeRun, ModuleLoadFailuresSayWhy)
+{
+    std::string dir = testing_support::exe_directory();
+    std::string text_file = dir + "cnode_run_test_text.dll", random_file = dir + "cnode_run_test_random.dll";
+    std::FILE *f = std::fopen(text_file.c_str(), "wb");
+    std::fputs("not a DLL\n", f);
+    std::fclose(f);
+    f = std::fopen(random_file.c_str(), "wb");
+    std::mt19937 rng(5);
+    for (int i = 0; i < 4096; ++i) std::fputc(static_cast<int>(rng() % 256), f);
+    std::fclose(f);
+    struct LoadCase {
+        std::string module;
+        const char *says;
+    } cases[] = {
+        {dir + "no_such_module.dll", "no such file"},
+        {text_file, "not a Windows executable image"},
+        {random_file, "not a Windows executable image"},
+        {dir + "cnode-run.exe", "a program, not a DLL"},
+        {dir + "gwrt.dll", "does not export __cnode_EntryPoint, __cnode_reserve_callback"},
+    };
+    for (const auto &c : cases) {
+        auto r = run_child(tool() + " --module \"" + c.module + "\"");
+        EXPECT_EQ(r.exit_code, 2u) << c.module;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << c.module << ": " << r.err;
+    }
+    std::remove(text_file.c_str());
+    std::remove(random_file.c_str());
+}
+
+/* Beside an engine without the abort entry the module refuses to start, and
+ * cnode-run gives the module's own words for it. */
+TEST(CnodeRun, AModuleRefusedByItsStartUpGivesItsReason)
+{
+    std::string bin = testing_support::exe_directory();
+    char temp[MAX_PATH];
+    GetTempPathA(sizeof temp, temp);
+    std::string dir = std::string(temp) + "cnode_run_refusal_" + std::to_string(GetCurrentProcessId()) + "\\";
+    CreateDirectoryA(dir.c_str(), nullptr);
+    const std::pair<std::string, std::string> files[] = {
+        {bin + "fixtures\\engine_without_abort_entry\\qex_gwrt.dll", "qex_gwrt.dll"},
+        {bin + "gwrt.dll", "gwrt.dll"},
+        {bin + "parse_measurement.dll", "parse_measurement.dll"},
+        {bin + "cnode-run.exe", "cnode-run.exe"}};
+    for (const auto &[from, name] : files) ASSERT_TRUE(CopyFileA(from.c_str(), (dir + name).c_str(), FALSE)) << from;
+    auto r = run_child("\"" + dir + "cnode-run.exe\" --json");
+    for (const auto &file : files) DeleteFileA((dir + file.second).c_str());
+    RemoveDirectoryA(dir.c_str());
+    EXPECT_EQ(r.exit_code, 2u);
+    EXPECT_NE(r.err.find("its start-up refused to load: ERROR: C Node RTE is not present or is missing "
+                         "cnode_rte_get_abort_tlv export!"),
+              std::string::npos)
+        << r.err;
+}
+
+/* A long batch keeps its memory flat: 200,000 lines take no more memory than
+ * 20,000, once the window of lines in flight is full (a call that left 100
+ * bytes behind would add 18 MB). */
+TEST(CnodeRun, LongBatchesKeepTheirMemoryFlat)
+{
+    auto peak_of = [](int lines) {
+        std::string input;
+        for (int i = 0; i < lines; ++i) input += "{\"samp\": " + std::to_string(i % 50) + ", \"source\": \"s\"}\n";
+        auto r = run_child(tool() + " --batch --threads 2", input);
+        EXPECT_EQ(r.exit_code, 0u);
+        return static_cast<double>(r.peak_memory);
+    };
+    double few = peak_of(20000), many = peak_of(200000);
+    ASSERT_GT(few, 0);
+    EXPECT_LT(many - few, 4e6) << "peak " << few << " bytes for 20,000 lines, " << many << " for 200,000";
+}
+
+/* run.sh says so when the arguments exceed what a Windows command line holds. */
+TEST(CnodeRun, RunShRefusesAnOverlongArgumentListInWords)
+{
+    /* Through the Unix shell, which writes the script's error stream and then
+     * its exit status to a file of the build tree: a Unix program started
+     * from here writes to the Unix side's streams, not to this process's
+     * pipes, and is not waited for. */
+    const std::string report = CNODE_BINARY_DIR "/run_sh_overlong.txt";
+    std::string windows_path = "Z:" + report;
+    std::replace(windows_path.begin(), windows_path.end(), '/', '\\');
+    std::remove(windows_path.c_str());
+    run_child("start.exe /unix /bin/sh -c \"$0 --source $(printf %040000d 0) 2>$1.part; echo exit $? >>$1.part; "
+              "mv $1.part $1\" " CNODE_SOURCE_DIR "/run.sh " + report);
+    std::string text;
+    for (int waited = 0; text.empty() && waited < 300; ++waited) {
+        Sleep(100);
+        std::ifstream file(windows_path);
+        text.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    }
+    std::remove(windows_path.c_str());
+    EXPECT_NE(text.find("Windows takes at most 32767"), std::string::npos) << text;
+    EXPECT_NE(text.find("exit 2"), std::string::npos) << text;
 }
 
 } // namespace

@@ -22,7 +22,6 @@ namespace cnode_run {
 
 namespace {
 
-constexpr int kExitOk = 0, kExitError = 1, kExitUsage = 2;
 constexpr uint32_t kPollMilliseconds = 50;
 constexpr int kStepOut = 3;
 

@@ -6,7 +6,19 @@
 
 namespace cnode_run {
 
-bool extension_flag(const std::string &flag, bool &takes_value) { return is_debug_flag(flag, takes_value); }
+const std::vector<ExtensionFlag> &extension_flags()
+{
+    static const char kGroup[] =
+        "Debugging (one call, unattended; stops are printed, or listed under \"stops\" with --json)";
+    static const std::vector<ExtensionFlag> flags = {
+        {"--break", "N[,M...]", "hold the node at those stoppoint entries (1 to 41)", kGroup},
+        {"--step", "into|next|over|out", "step from the first stop (from entry 1 without --break)", kGroup},
+        {"--abort-at", "N", "a second thread requests the abort at entry N (code 1039)", kGroup},
+        {"--fault-at", "N", "the node's thread faults at entry N (code 1138)", kGroup},
+        {"--trace", nullptr, "print every debugger message; alone, as a native debugger sees them", kGroup},
+    };
+    return flags;
+}
 
 std::optional<int> run_extensions(const Options &options, Host &host)
 {

@@ -4,14 +4,21 @@
 #pragma once
 #include <optional>
 #include <string>
+#include <vector>
 #include "host.h"
 #include "options.h"
 
 namespace cnode_run {
 
-/* True when flag belongs to an extension; takes_value says whether it is
- * followed by a value. */
-bool extension_flag(const std::string &flag, bool &takes_value);
+/* A flag an extension claims: its name, its value's name (null for a flag
+ * without a value), its help line and its group in --help. */
+struct ExtensionFlag {
+    const char *name;
+    const char *value_name;
+    const char *help;
+    const char *group;
+};
+const std::vector<ExtensionFlag> &extension_flags();
 
 /* Runs the extensions named in options.extra on a loaded host; returns the exit
  * status, or nullopt when no extension was asked for. */

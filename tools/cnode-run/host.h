@@ -1,5 +1,5 @@
 /* The host side of a node run: loads the engine, the memory manager and the
- * module the way the host engine does, reserves an instance, and calls the
+ * module the way the host engine does, reserves instances, and calls the
  * entry point with a freshly built error cluster. */
 #pragma once
 #include <windows.h>
@@ -26,12 +26,25 @@ public:
     Host(const Host &) = delete;
     Host &operator=(const Host &) = delete;
 
-    /* Loads qex_gwrt.dll, gwrt.dll and the module, and reserves one instance.
-     * Returns false with a message in error. */
+    /* Loads qex_gwrt.dll, gwrt.dll and the module (a UTF-8 path; empty for
+     * parse_measurement.dll beside cnode-run), and reserves the host's own
+     * instance. Returns false with the reason, in words, in error. */
     bool load(const std::string &module_path, std::string &error);
-    /* Runs the node once on the reserved instance. The cluster's source is a
-     * real string handle of the memory manager, disposed after the call. */
-    Outputs call(const Inputs &in, const IncomingError &incoming);
+    /* Runs the node once on an instance. The cluster's source is a real
+     * string handle of the memory manager, disposed after the call. Calls on
+     * different instances may run on different threads at the same time. */
+    Outputs call(void *instance, const Inputs &in, const IncomingError &incoming);
+    Outputs call(const Inputs &in, const IncomingError &incoming) { return call(instance(), in, incoming); }
+    /* The same with a source handle that one caller (a batch worker) keeps
+     * from call to call: the incoming text is written into it (resized in
+     * place where it fits), and the handle the call gives back is kept for
+     * the next call instead of being disposed. Give it back with
+     * release_source. */
+    Outputs call(void *instance, const Inputs &in, const IncomingError &incoming, void *&kept_source);
+    void release_source(void *&kept_source);
+    /* Further instances (batch workers): any distinct addresses. */
+    void reserve(void *instance) { reserve_(instance); }
+    void unreserve(void *instance) { unreserve_(instance); }
     /* Unreserves the instance and unloads the module (also done on destruction). */
     void unload();
 
@@ -45,11 +58,16 @@ private:
     __cnode_callback_t reserve_ = nullptr, unreserve_ = nullptr, abort_ = nullptr;
     void *(*new_handle_)(size_t) = nullptr;
     int32_t (*dispose_handle_)(void *) = nullptr;
+    int32_t (*resize_)(int32_t, int32_t, void **, size_t) = nullptr;
     bool reserved_ = false;
     int instance_tag_ = 0; /* the instance is identified by this object's address */
 };
 
-/* The directory that holds cnode-run.exe, with a trailing backslash. */
+/* The directory that holds cnode-run.exe, with a trailing backslash (UTF-8). */
 std::string program_directory();
+
+/* UTF-8 and the wide strings of the Windows API; invalid input is replaced. */
+std::wstring widen(const std::string &utf8);
+std::string narrow(const wchar_t *wide, size_t length);
 
 } // namespace cnode_run

@@ -14,7 +14,6 @@ namespace cnode_run {
 
 namespace {
 
-constexpr int kExitUsage = 2;
 
 /* Quotes one argument so that the child's C runtime reads it back unchanged. */
 std::string quoted(const std::string &arg)
@@ -39,9 +38,9 @@ std::string quoted(const std::string &arg)
  * cluster, module and output format, and no debugging flag. */
 std::string child_command_line(const Options &o)
 {
-    char exe[MAX_PATH];
-    DWORD n = GetModuleFileNameA(nullptr, exe, sizeof exe);
-    std::string cmd = quoted(std::string(exe, n));
+    wchar_t exe[MAX_PATH];
+    DWORD n = GetModuleFileNameW(nullptr, exe, MAX_PATH);
+    std::string cmd = quoted(narrow(exe, n));
     const Inputs &in = o.inputs;
     const std::pair<const char *, int32_t> values[] = {
         {"--label", in.label}, {"--err-code", in.err_code}, {"--samp", in.samp}, {"--freq", in.freq},
@@ -73,15 +72,16 @@ int run_native_trace(const Options &options)
     HANDLE out_read = nullptr, out_write = nullptr;
     if (!CreatePipe(&out_read, &out_write, &sa, 0)) return kExitUsage;
     SetHandleInformation(out_read, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOA si{};
+    STARTUPINFOW si{};
     si.cb = sizeof si;
     si.dwFlags = STARTF_USESTDHANDLES;
     si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     si.hStdOutput = out_write;
     si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     PROCESS_INFORMATION pi{};
-    std::string cmd = child_command_line(options);
-    BOOL started = CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, TRUE, DEBUG_ONLY_THIS_PROCESS, nullptr,
+    /* The child reads its arguments as UTF-8 from its wide command line. */
+    std::wstring cmd = widen(child_command_line(options));
+    BOOL started = CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, TRUE, DEBUG_ONLY_THIS_PROCESS, nullptr,
                                   nullptr, &si, &pi);
     CloseHandle(out_write);
     if (!started) {

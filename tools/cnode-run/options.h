@@ -7,6 +7,13 @@
 
 namespace cnode_run {
 
+/* The exit statuses, as --help and the README document them. */
+constexpr int kExitOk = 0;        /* every call came back with status 0 */
+constexpr int kExitError = 1;     /* a call reported an error (status not 0) */
+constexpr int kExitUsage = 2;     /* bad usage, or a host that cannot be set up */
+constexpr int kExitWrite = 3;     /* the output could not be written (the reason is on stderr) */
+constexpr int kExitMalformed = 4; /* a batch line was malformed (it was reported and skipped) */
+
 /* The node's eight inputs, with the terminals' defaults. */
 struct Inputs {
     int32_t label = 1, err_code = 0, samp = 1, freq = 1, cap = 1, loss = 1, volt = 1, size = 16;
@@ -33,23 +40,27 @@ inline constexpr InputField kInputFields[] = {
 };
 
 struct Options {
+    /* Single runs take these; with --batch they are every line's defaults. */
     Inputs inputs;
     IncomingError error;
-    std::string module_path; /* empty: parse_measurement.dll beside cnode-run */
+    std::string module_path; /* UTF-8; empty: parse_measurement.dll beside cnode-run */
     bool json = false;
     bool batch = false;
-    bool help = false;
-    /* Flags the core does not know, handed to extensions (e.g. debugging) in order. */
+    unsigned threads = 1; /* batch worker threads; 0 asks for one per processor */
+    /* Flags the core does not know, handed to extensions (e.g. debugging):
+     * each flag, followed by its value when it takes one. */
     std::vector<std::string> extra;
 };
 
 /* Parses a signed 32-bit decimal integer; nullopt unless the whole text is one. */
 std::optional<int32_t> parse_int32(const std::string &text);
 
-/* Parses argv into options. Returns an error message for bad usage. Flags that
- * an extension claims (see extension_takes_value) are kept in Options::extra. */
-std::optional<std::string> parse_options(int argc, char **argv, Options &options);
+/* What parse_options found: options to run with, a request for help (the
+ * text is in help_text), or bad usage (the message is in problem). */
+enum class Parsed { Run, Help, Usage };
 
-void print_usage();
+/* Parses the arguments (UTF-8, without the program name). */
+Parsed parse_options(const std::vector<std::string> &args, Options &options, std::string &help_text,
+                     std::string &problem);
 
 } // namespace cnode_run

@@ -1,0 +1,440 @@
+/* The batch runner. A line is parsed with the JSON library's event parser
+ * straight into the inputs (no document is built); an answer is appended to
+ * its chunk's output text. Lines travel in chunks (what one read brings, cut
+ * at the last line end), so a line typed at a console is answered at once and
+ * a large input moves in large pieces. */
+#include "batch.h"
+#include <io.h>
+#include <algorithm>
+#include <cerrno>
+#include <atomic>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+#include "output.h"
+
+namespace cnode_run {
+
+namespace {
+
+/* A line longer than this is answered as malformed without being kept. */
+constexpr size_t kMaxLine = 1 << 20;
+constexpr size_t kReadSize = 1 << 16;
+/* Chunks in flight per worker: enough to keep every worker busy while the
+ * writer waits for the oldest. */
+constexpr size_t kWindowPerWorker = 4;
+
+enum : int { kNodeError = 1, kMalformed = 2 };
+
+struct Span {
+    size_t offset, length;
+    bool too_long;
+};
+
+struct Chunk {
+    long first_number = 1; /* the first line's number; the others follow */
+    std::string text;
+    std::vector<Span> lines;
+    std::string output;
+    int flags = 0;
+};
+
+/* Cuts the input into chunks of whole lines. A last line without its line end
+ * still counts. */
+class LineReader {
+public:
+    explicit LineReader(int fd) : fd_(fd), buffer_(kReadSize) {}
+
+    /* False at the end of the input (or on a read error: see error()). */
+    bool next(Chunk &chunk)
+    {
+        chunk.text.clear();
+        chunk.lines.clear();
+        chunk.output.clear();
+        chunk.flags = 0;
+        chunk.first_number = number_;
+        while (!ended_) {
+            int n = _read(fd_, buffer_.data(), static_cast<unsigned>(buffer_.size()));
+            if (n < 0) error_ = errno;
+            if (n <= 0) {
+                ended_ = true;
+                if (!partial_.empty() || partial_too_long_) end_line(chunk);
+                break;
+            }
+            const char *p = buffer_.data(), *end = p + n;
+            while (p < end) {
+                const char *newline = static_cast<const char *>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
+                const char *stop = newline ? newline : end;
+                if (!partial_too_long_) {
+                    if (partial_.size() + static_cast<size_t>(stop - p) > kMaxLine) {
+                        partial_too_long_ = true;
+                        partial_.clear();
+                    } else {
+                        partial_.append(p, stop);
+                    }
+                }
+                if (!newline) break;
+                end_line(chunk);
+                p = newline + 1;
+            }
+            if (!chunk.lines.empty()) break;
+        }
+        return !chunk.lines.empty();
+    }
+
+    int error() const { return error_; }
+
+private:
+    void end_line(Chunk &chunk)
+    {
+        if (!partial_.empty() && partial_.back() == '\r') partial_.pop_back();
+        chunk.lines.push_back({chunk.text.size(), partial_.size(), partial_too_long_});
+        chunk.text += partial_;
+        partial_.clear();
+        partial_too_long_ = false;
+        ++number_;
+    }
+
+    int fd_;
+    std::vector<char> buffer_;
+    std::string partial_;
+    bool partial_too_long_ = false, ended_ = false;
+    long number_ = 1;
+    int error_ = 0;
+};
+
+const char *const kIgnoredPositions[] = {"samp_indx", "freq_indx", "cap_indx",      "loss_indx",
+                                         "unit_indx", "volt_indx", "err_code_indx", "err_msg_indx"};
+
+/* Events of one line's JSON, taken straight into the inputs and the incoming
+ * error. The first problem is kept; an invalid document wins over any problem
+ * of its members (it is reported as "not valid JSON"). */
+class LineEvents final : public nlohmann::json_sax<nlohmann::json> {
+public:
+    LineEvents(Inputs &in, IncomingError &err) : in_(in), err_(err) {}
+
+    bool invalid = false;
+    std::string problem;
+
+    bool null() override { return scalar(Kind::Other, 0, 0, nullptr); }
+    bool boolean(bool) override { return scalar(Kind::Other, 0, 0, nullptr); }
+    bool number_integer(number_integer_t v) override { return scalar(Kind::Integer, v, 0, nullptr); }
+    bool number_unsigned(number_unsigned_t v) override { return scalar(Kind::Unsigned, 0, v, nullptr); }
+    bool number_float(number_float_t, const string_t &) override { return scalar(Kind::Other, 0, 0, nullptr); }
+    bool string(string_t &v) override { return scalar(Kind::String, 0, 0, &v); }
+    bool binary(binary_t &) override { return scalar(Kind::Other, 0, 0, nullptr); }
+
+    bool start_object(std::size_t) override
+    {
+        if (skipping_ > 0 || (depth_ > 0 && !(depth_ == 1 && member_ == kError))) return container();
+        if (depth_ == 0 && seen_top_) return container();
+        seen_top_ = true;
+        ++depth_;
+        return true;
+    }
+    bool end_object() override
+    {
+        if (skipping_ > 0) --skipping_;
+        else --depth_;
+        return true;
+    }
+    bool start_array(std::size_t) override { return container(); }
+    bool end_array() override
+    {
+        --skipping_;
+        return true;
+    }
+    bool key(string_t &k) override
+    {
+        if (skipping_ > 0) return true;
+        key_.swap(k);
+        member_ = member_of(key_);
+        return true;
+    }
+    bool parse_error(std::size_t, const std::string &, const nlohmann::detail::exception &) override
+    {
+        invalid = true;
+        return false;
+    }
+
+private:
+    enum class Kind { Integer, Unsigned, String, Other };
+    /* What a key names: an input (its index in kInputFields), a member of the
+     * error, one of the output's positions, or nothing known. */
+    static constexpr int kInputCount = static_cast<int>(std::size(kInputFields));
+    enum : int { kStatus = kInputCount, kCode, kSource, kError, kPosition, kUnknown };
+    static int member_of(const std::string &key)
+    {
+        for (int f = 0; f < kInputCount; ++f)
+            if (key == kInputFields[f].key) return f;
+        if (key == "status") return kStatus;
+        if (key == "code") return kCode;
+        if (key == "source") return kSource;
+        if (key == "error") return kError;
+        for (const char *name : kIgnoredPositions)
+            if (key == name) return kPosition;
+        return kUnknown;
+    }
+
+    void fail(std::string text)
+    {
+        if (problem.empty()) problem = std::move(text);
+    }
+    /* An object or array where a plain value belongs: skipped to its end. */
+    bool container()
+    {
+        if (depth_ == 0) fail("not a JSON object");
+        else value_problem();
+        ++skipping_;
+        return true;
+    }
+    /* What is wrong with a value of the wrong kind under the current key. */
+    void value_problem()
+    {
+        if (depth_ == 1 && member_ == kError) return fail("value of \"error\" is not an object");
+        if (member_ == kSource) return fail("value of \"source\" is not a string");
+        if (known_integer()) return fail("value of \"" + key_ + "\" is not an integer");
+        fail("unknown field \"" + (depth_ == 2 ? "error." + key_ : key_) + "\"");
+    }
+    bool known_integer() const
+    {
+        if (member_ == kStatus || member_ == kCode) return true;
+        return depth_ == 1 && (member_ < kInputCount || member_ == kPosition);
+    }
+    bool integer(int64_t lo, int64_t hi, Kind kind, int64_t i, uint64_t u, int32_t &out)
+    {
+        bool in_range = kind == Kind::Unsigned ? u <= static_cast<uint64_t>(hi) : (i >= lo && i <= hi);
+        if (!in_range) {
+            fail("value of \"" + key_ + "\" is out of range " + std::to_string(lo) + ".." + std::to_string(hi));
+            return false;
+        }
+        out = static_cast<int32_t>(kind == Kind::Unsigned ? static_cast<int64_t>(u) : i);
+        return true;
+    }
+    bool scalar(Kind kind, int64_t i, uint64_t u, string_t *s)
+    {
+        if (skipping_ > 0) return true;
+        if (depth_ == 0) {
+            fail("not a JSON object");
+            return true;
+        }
+        bool number = kind == Kind::Integer || kind == Kind::Unsigned;
+        if (member_ == kSource) {
+            if (kind == Kind::String) err_.source.swap(*s);
+            else value_problem();
+            return true;
+        }
+        if (!number || !known_integer()) {
+            value_problem();
+            return true;
+        }
+        int32_t v = 0;
+        if (member_ == kStatus) {
+            if (integer(0, 255, kind, i, u, v)) err_.status = static_cast<uint8_t>(v);
+        } else if (member_ == kCode) {
+            integer(INT32_MIN, INT32_MAX, kind, i, u, err_.code);
+        } else if (member_ < kInputCount) {
+            integer(INT32_MIN, INT32_MAX, kind, i, u, in_.*kInputFields[member_].field);
+        }
+        return true;
+    }
+
+    Inputs &in_;
+    IncomingError &err_;
+    std::string key_;
+    int member_ = kUnknown;
+    int depth_ = 0, skipping_ = 0;
+    bool seen_top_ = false;
+};
+
+/* Runs every line of a chunk on one instance and appends the answers. The
+ * source handle is the caller's, kept across its calls. */
+void run_chunk(Host &host, void *instance, void *&source, const Options &options, Chunk &chunk)
+{
+    for (size_t i = 0; i < chunk.lines.size(); ++i) {
+        const Span &line = chunk.lines[i];
+        long number = chunk.first_number + static_cast<long>(i);
+        if (line.too_long) {
+            append_problem_line(chunk.output, number, "longer than " + std::to_string(kMaxLine) + " bytes");
+            chunk.flags |= kMalformed;
+            continue;
+        }
+        const char *text = chunk.text.data() + line.offset;
+        if (std::string_view(text, line.length).find_first_not_of(" \t") == std::string_view::npos) continue;
+        Inputs in = options.inputs;
+        IncomingError err = options.error;
+        LineEvents events(in, err);
+        nlohmann::json::sax_parse(text, text + line.length, &events);
+        if (events.invalid || !events.problem.empty()) {
+            append_problem_line(chunk.output, number, events.invalid ? "not valid JSON" : events.problem);
+            chunk.flags |= kMalformed;
+            continue;
+        }
+        Outputs out = host.call(instance, in, err, source);
+        if (out.status != 0) chunk.flags |= kNodeError;
+        append_json_line(chunk.output, out);
+    }
+}
+
+/* Writes a chunk's answers; false with the reason when the output fails. */
+bool write_chunk(std::FILE *out, const Chunk &chunk, std::string &failure)
+{
+    if (chunk.output.empty()) return true;
+    errno = 0;
+    if (std::fwrite(chunk.output.data(), 1, chunk.output.size(), out) == chunk.output.size() &&
+        std::fflush(out) == 0)
+        return true;
+    failure = std::string("cannot write the output: ") + (errno ? std::strerror(errno) : "write error");
+    return false;
+}
+
+int exit_status(int flags)
+{
+    if (flags & kMalformed) return kExitMalformed;
+    return flags & kNodeError ? kExitError : kExitOk;
+}
+
+/* One instance per worker, each on a cache line of its own. */
+struct alignas(64) InstanceTag {
+    char tag;
+};
+
+int run_parallel(Host &host, const Options &options, unsigned threads, LineReader &reader, std::FILE *out,
+                 std::string &failure)
+{
+    std::vector<InstanceTag> instances(threads);
+    for (InstanceTag &t : instances) host.reserve(&t);
+
+    std::mutex m;
+    std::condition_variable work_ready, chunk_done, space_free;
+    std::deque<Chunk *> todo;                       /* read, not yet taken by a worker */
+    std::deque<std::unique_ptr<Chunk>> in_order;    /* every chunk in flight, oldest first */
+    std::vector<Chunk *> done;                      /* finished by a worker, not yet written */
+    std::vector<std::unique_ptr<Chunk>> spare;      /* written chunks, reused */
+    bool input_ended = false;
+    std::atomic<bool> write_failed{false};
+    int flags = 0;
+    const size_t window = kWindowPerWorker * threads;
+
+    auto finished = [&](Chunk *c) {
+        for (Chunk *d : done)
+            if (d == c) return true;
+        return false;
+    };
+
+    std::vector<std::thread> workers;
+    for (unsigned w = 0; w < threads; ++w)
+        workers.emplace_back([&, instance = &instances[w]] {
+            void *source = nullptr;
+            for (;;) {
+                Chunk *chunk;
+                {
+                    std::unique_lock<std::mutex> lock(m);
+                    work_ready.wait(lock, [&] { return !todo.empty() || input_ended; });
+                    if (todo.empty()) break;
+                    chunk = todo.front();
+                    todo.pop_front();
+                }
+                if (!write_failed) run_chunk(host, instance, source, options, *chunk);
+                {
+                    std::lock_guard<std::mutex> lock(m);
+                    done.push_back(chunk);
+                }
+                chunk_done.notify_all();
+            }
+            host.release_source(source);
+        });
+
+    std::thread writer([&] {
+        for (;;) {
+            std::unique_ptr<Chunk> chunk;
+            {
+                std::unique_lock<std::mutex> lock(m);
+                chunk_done.wait(lock, [&] { return (!in_order.empty() && finished(in_order.front().get())) ||
+                                                   (in_order.empty() && input_ended); });
+                if (in_order.empty()) return;
+                chunk = std::move(in_order.front());
+                in_order.pop_front();
+                std::erase(done, chunk.get());
+            }
+            flags |= chunk->flags;
+            if (!write_failed && !write_chunk(out, *chunk, failure)) write_failed = true;
+            {
+                std::lock_guard<std::mutex> lock(m);
+                spare.push_back(std::move(chunk));
+            }
+            space_free.notify_one();
+        }
+    });
+
+    for (;;) {
+        std::unique_ptr<Chunk> chunk;
+        {
+            std::unique_lock<std::mutex> lock(m);
+            space_free.wait(lock, [&] { return in_order.size() < window || write_failed; });
+            if (write_failed) break;
+            if (!spare.empty()) {
+                chunk = std::move(spare.back());
+                spare.pop_back();
+            }
+        }
+        if (!chunk) chunk = std::make_unique<Chunk>();
+        if (!reader.next(*chunk)) break;
+        {
+            std::lock_guard<std::mutex> lock(m);
+            todo.push_back(chunk.get());
+            in_order.push_back(std::move(chunk));
+        }
+        work_ready.notify_one();
+    }
+    {
+        std::lock_guard<std::mutex> lock(m);
+        input_ended = true;
+    }
+    work_ready.notify_all();
+    chunk_done.notify_all();
+    for (std::thread &t : workers) t.join();
+    chunk_done.notify_all();
+    writer.join();
+    for (InstanceTag &t : instances) host.unreserve(&t);
+    return write_failed ? kExitWrite : exit_status(flags);
+}
+
+} // namespace
+
+int run_batch(Host &host, const Options &options, int in, std::FILE *out, std::string &failure)
+{
+    LineReader reader(in);
+    unsigned threads = options.threads;
+    if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
+    int status;
+    if (threads == 1) {
+        int flags = 0;
+        Chunk chunk;
+        void *source = nullptr;
+        status = kExitOk;
+        while (reader.next(chunk)) {
+            run_chunk(host, host.instance(), source, options, chunk);
+            flags |= chunk.flags;
+            if (!write_chunk(out, chunk, failure)) {
+                status = kExitWrite;
+                break;
+            }
+        }
+        host.release_source(source);
+        if (status != kExitWrite) status = exit_status(flags);
+    } else {
+        status = run_parallel(host, options, threads, reader, out, failure);
+    }
+    if (status != kExitWrite && reader.error()) {
+        failure = std::string("cannot read the input: ") + std::strerror(reader.error());
+        return kExitWrite;
+    }
+    return status;
+}
+
+} // namespace cnode_run
