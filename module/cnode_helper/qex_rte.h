@@ -6,6 +6,7 @@
  * aliases qex_rte_* (the families in engine/), so that they stand beside the module's
  * own statically linked C runtime instead of replacing it. */
 #pragma once
+#include <stdarg.h>
 #include <stddef.h>
 #include <stdint.h>
 
@@ -116,6 +117,18 @@ QEX_RTE_IMPORT void __GetLocalThreadEnvSlot(uint32_t *slot);
 QEX_RTE_IMPORT int32_t __SetCurrentDebuggingLevel(int32_t level);
 
 /* ---- C library: formatted output, character classes, locale (strings) ---- */
+
+/* The C standard's contracts; formats are the Windows C runtime's. */
+QEX_RTE_IMPORT int qex_rte_printf(const char *format, ...);
+QEX_RTE_IMPORT int qex_rte_vprintf(const char *format, va_list args);
+QEX_RTE_IMPORT int qex_rte_sprintf(char *buffer, const char *format, ...);
+QEX_RTE_IMPORT int qex_rte_vsprintf(char *buffer, const char *format, va_list args);
+QEX_RTE_IMPORT int qex_rte_snprintf(char *buffer, size_t size, const char *format, ...);
+QEX_RTE_IMPORT int qex_rte_vsnprintf(char *buffer, size_t size, const char *format, va_list args);
+QEX_RTE_IMPORT int qex_rte_isspace(int c);
+QEX_RTE_IMPORT int qex_rte_toupper(int c);
+QEX_RTE_IMPORT int qex_rte_tolower(int c);
+QEX_RTE_IMPORT char *qex_rte_setlocale(int category, const char *locale);
 
 /* ---- C library: time and clock (numbers) ---- */
 

@@ -192,6 +192,70 @@ int ConvertTextToData(const char *text, size_t *numBytes, unsigned char **data);
 
 /* ================================ strings ================================ */
 
+/* NUL-terminated narrow texts in the process code page. While
+ * MultiByteCodePage is non-zero a character is one byte or a lead byte with
+ * its trail byte, and these functions step by whole characters: no lead byte
+ * is split, no trail byte is taken for a separator or a letter. Heap texts
+ * come from the engine's malloc/realloc; the caller frees them with free. */
+
+/* Toolbox assertion: when condition is 0, prints "Assert!..." with the
+ * message (null: "Programming error detected."), the line and the source
+ * name through the engine's printf and ends the program. */
+void DoAssert(int condition, const char *source, int line, const char *message);
+
+/* Multibyte-aware character functions. */
+unsigned int CmbFirstByteOfChar(unsigned int character);
+size_t CmbNumChars(const char *text);
+int CmbStrEq(const char *a, const char *b);
+int CmbStrEqI(const char *a, const char *b);
+int CmbStrEqN(const char *a, const char *b, int count);
+int CmbStrEqNI(const char *a, const char *b, int count);
+char *CmbStrUpr(char *text);
+char *CmbStrLwr(char *text);
+int CmbStrByteIs(const char *text, int index, int byte);
+char *CmbStrLastChar(const char *text);
+
+/* Heap texts: growing functions return 1, or 0 with the text unchanged when
+ * memory ran out. A negative length adds the whole text. */
+char *StringEnd(const char *text);
+char *StrDup(const char *text);
+int AppendString(char **text, const char *add, int length);
+int AddStringPrefix(char **text, const char *add, int length);
+int AddStringQuotes(char **text);
+char *StrDupWithoutSurrWhiteSpace(const char *text);
+
+/* Whitespace is what the engine's isspace accepts, byte by byte. */
+char *SkipWhiteSpace(const char *text);
+char *SkipNonWhiteSpace(const char *text);
+int HasNonWhiteSpace(const char *text);
+void RemoveSurroundingWhiteSpace(char *text);
+
+/* Bounded copy and insertion into a buffer of size bytes. */
+void StringCopyMax(char *destination, const char *source, int size);
+char *StringInsert(char *destination, const char *insert, int size);
+
+/* Case-insensitive comparisons. */
+int StrICmp(const char *a, const char *b);
+int StrNICmp(const char *a, const char *b, int count);
+int StrICmpWithoutSurrWhiteSpace(const char *a, const char *b);
+
+/* Merges two comma-separated lists item by item into a new heap text;
+ * 0, or -12 (result null) when memory runs out. */
+int SpliceCommaSeparatedList(const char *first, const char *second, char **result);
+
+/* Strict decimal conversions: 1 accepted (the result written), 0 rejected. */
+int ParseIntegerString(const char *text, unsigned int *value32, unsigned long long *value64, int *negative);
+int StrToInt(const char *text, int *value);
+int StrToUInt(const char *text, unsigned int *value);
+int StrToLongLong(const char *text, long long *value);
+int StrToULongLong(const char *text, unsigned long long *value);
+
+/* Binary digits. The buffers of the ToBinStr functions hold 33 / 65 bytes. */
+unsigned int BinStrToUInt(const char *text, int *overflow);
+unsigned long long BinStrToULongLong(const char *text, int *overflow);
+char *UIntToBinStr(unsigned int value, char *buffer);
+char *ULongLongToBinStr(unsigned long long value, char *buffer);
+
 /* ================================ numbers ================================ */
 
 /* ====================== shared globals and start-up ====================== */
