@@ -29,8 +29,6 @@
 #include "toolbox.h"
 #include "toolbox_internal.h"
 
-extern "C" void DoAssert(int32_t condition, const char *source, int32_t line, const char *message);
-
 namespace {
 
 constexpr uint32_t kDigitZero = 0x30303030; /* '0' in every lane */

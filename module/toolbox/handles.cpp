@@ -18,8 +18,6 @@
 #include "toolbox.h"
 #include "toolbox_internal.h"
 
-extern "C" void DoAssert(int32_t condition, const char *source, int32_t line, const char *message);
-
 namespace {
 
 struct HandleRecord {

@@ -1,14 +1,16 @@
 /* Handles, integer lists, the existence registry, accelerator escape codes,
  * colour matching, rounding and data-text conversion: case tables, models
- * written from the encoding's definition, assertion reports read from a
- * child process, and the functions called inside the loaded node DLL. */
+ * written from the encoding's definition, assertion reports of a dying child,
+ * and the functions called inside the loaded node DLL. */
+#include <io.h>
 #include <climits>
+#include <functional>
 #include <map>
+#include <memory>
 #include <random>
 #include <vector>
-#include "child_process.h"
 #include "cnode_startup.h"
-#include "module_loader.h"
+#include "module_functions.h"
 #include "toolbox_test_support.h"
 
 using namespace toolbox_test;
@@ -241,69 +243,54 @@ TEST_F(Objects, DataTextRoundTripsEveryLengthAgainstTheModel)
     qex_rte_free(text);
 }
 
-/* The report of a programming error, as a child process prints it. */
-void assertion_child(int which)
+/* Standard output joined to standard error, which the death test captures. */
+void with_stdout_on_stderr(const std::function<void()> &call)
 {
-    if (which == 0) GetHandleSize(nullptr);
-    if (which == 1) SetHandleSize(nullptr, 4);
-    size_t size;
-    unsigned char *data;
-    if (which == 2) ConvertTextToData("12345", &size, &data);
-    std::printf("\nSURVIVED\n");
+    std::fflush(stdout);
+    _dup2(_fileno(stderr), _fileno(stdout));
+    call();
 }
 
-TEST(ObjectsChild, DISABLED_Assertion0) { assertion_child(0); }
-TEST(ObjectsChild, DISABLED_Assertion1) { assertion_child(1); }
-TEST(ObjectsChild, DISABLED_Assertion2) { assertion_child(2); }
-
-TEST(ObjectsAssertions, ReportTheMessageLineAndUnitThenStop)
+TEST(ObjectsAssertDeath, ReportTheMessageLineAndUnitThenEndTheProgram)
 {
-    const struct { const char *message; int line; } cases[] = {
-        {"Parameter 1 to GetHandleSize was NULL.", 3674},
-        {"Parameter 1 to SetHandleSize was NULL.", 3691},
-        {"Programming error detected.", 15250},
+    const struct { std::function<void()> call; const char *message; int line; } cases[] = {
+        {[] { GetHandleSize(nullptr); }, "Parameter 1 to GetHandleSize was NULL.", 3674},
+        {[] { SetHandleSize(nullptr, 4); }, "Parameter 1 to SetHandleSize was NULL.", 3691},
+        {[] { size_t n; unsigned char *d; ConvertTextToData("12345", &n, &d); }, "Programming error detected.", 15250},
     };
-    char self[MAX_PATH];
-    GetModuleFileNameA(nullptr, self, sizeof self);
-    for (int i = 0; i < 3; ++i) {
-        auto child = testing_support::run_child(std::string("\"") + self + "\" --gtest_also_run_disabled_tests" +
-                                                " --gtest_filter=ObjectsChild.DISABLED_Assertion" + std::to_string(i));
-        for (size_t at; (at = child.out.find("\r\n")) != std::string::npos;) child.out.erase(at, 1);
-        std::string report = std::string("Assert!\n\n") + cases[i].message + "\n\nThe error was detected on line " +
-                             std::to_string(cases[i].line) + " of file 'toolbox'.\n\nProgram aborting.";
-        EXPECT_NE(child.out.find(report), std::string::npos) << child.out;
-        EXPECT_EQ(child.out.find("SURVIVED"), std::string::npos);
+    for (const auto &c : cases) {
+        std::string report = std::string("Assert!\n\n") + c.message + "\n\nThe error was detected on line " +
+                             std::to_string(c.line) + " of file 'toolbox'.\n\nProgram aborting.";
+        EXPECT_EXIT(with_stdout_on_stderr(c.call), ::testing::ExitedWithCode(1), ::testing::Eq(report));
     }
 }
 
 /* The same functions as the environment reaches them in the loaded DLL. */
 TEST(ObjectsInTheDll, ConvertHandleListAndCleanUpAtUnload)
 {
-    testing_support::NodeModule dll;
-    ASSERT_TRUE(dll.load());
-    auto lookup = reinterpret_cast<void *(*)(void *, const char *)>(
-        reinterpret_cast<void *>(GetProcAddress(GetModuleHandleA("qex_gwrt.dll"), "standin_rte_lookup_function")));
-    auto fn = [&](const char *name) { return lookup(dll.handle, name); };
-    auto to_text = reinterpret_cast<decltype(&ConvertDataToText)>(fn("ConvertDataToText"));
-    auto new_handle = reinterpret_cast<decltype(&NewHandle)>(fn("NewHandle"));
-    auto build = reinterpret_cast<decltype(&BuildIntegerList)>(fn("BuildIntegerList"));
-    auto reg = reinterpret_cast<decltype(&RegisterExistence)>(fn("RegisterExistence"));
-    ASSERT_TRUE(to_text && new_handle && build && reg);
+    auto dll = std::make_unique<ModuleFunctions>();
+    ASSERT_TRUE(dll->loaded());
+    auto to_text = dll->get<decltype(ConvertDataToText)>("ConvertDataToText");
+    auto new_handle = dll->get<decltype(NewHandle)>("NewHandle");
+    auto build = dll->get<decltype(BuildIntegerList)>("BuildIntegerList");
+    auto reg = dll->get<decltype(RegisterExistence)>("RegisterExistence");
+    auto dispose = dll->get<decltype(DisposeHandle)>("DisposeHandle");
+    ASSERT_TRUE(to_text && new_handle && build && reg && dispose);
     char *text = nullptr;
     ASSERT_EQ(to_text("abc", 3, &text), 1);
     EXPECT_STREQ(text, "EQRS");
     qex_rte_free(text);
     Handle h = new_handle(1);
     EXPECT_EQ(description_of(h), "Handle 0x" + pointer_text(h) + " of 1 byte");
-    reinterpret_cast<decltype(&DisposeHandle)>(fn("DisposeHandle"))(h);
+    dispose(h);
     ListType list = build(0, 3, 1, 0);
     EXPECT_EQ(items_of(list), std::vector<int>({3, 1}));
     ListDispose(list);
-    ASSERT_EQ(reg(&dll), 1);
+    ASSERT_EQ(reg(&reg), 1);
     void *registry = nullptr;
     standin_rte_resource_at(standin_rte_resource_count() - 1, &registry, nullptr, 0, nullptr, 0);
     EXPECT_EQ(description_of(registry), "ListType 0x" + pointer_text(registry));
-    dll.unload();
+    dll.reset();
     EXPECT_EQ(description_of(registry), "<not tracked>") << "the registry is disposed of at unload";
 }
 
