@@ -6,13 +6,15 @@
  *
  * Two sizes: 64 KiB, where the allocator's cost is small, and 4 MiB, where
  * the engine stand-in's allocator (the Windows heap under Wine, which hands
- * out fresh pages for blocks this large) dominates both sides. */
+ * out fresh pages for blocks this large) dominates both sides. A third row
+ * weighs the decoder's text-length scan against the C runtime's strlen. */
 #include <cstdio>
 #include <cstring>
 #include <random>
 #include <vector>
 #include "harness.h"
 #include "qex_rte.h"
+#include "text_length.h"
 #include "toolbox.h"
 
 namespace {
@@ -66,6 +68,18 @@ void measure(size_t bytes)
         for (long i = 0; i < n; ++i) copy(text, bytes, bytes);
     };
     row("ConvertTextToData", bytes, bench::paired_median_ns_per_op(decode, calls, copy_text, calls));
+
+    /* The decoder's length scan against the C runtime's strlen of the same text. */
+    auto scan = [&](long n) {
+        for (long i = 0; i < n; ++i) bench::keep(text_length::of(text + (i & 1)));
+    };
+    auto runtime_strlen = [&](long n) {
+        for (long i = 0; i < n; ++i) bench::keep(std::strlen(text + (i & 1)));
+    };
+    bench::Paired t = bench::paired_median_ns_per_op(scan, calls, runtime_strlen, calls);
+    std::printf("%-20s %5zu KiB %8.0f MB/s   strlen        %8.0f MB/s   time ratio %6.2f\n", "text length scan",
+                text_length >> 10, text_length / t.subject_ns * 1e3, text_length / t.baseline_ns * 1e3,
+                t.subject_ns / t.baseline_ns);
     qex_rte_free(text);
 }
 

@@ -27,6 +27,7 @@
 #include <cstdint>
 #include <cstring>
 #include "toolbox.h"
+#include "text_length.h"
 #include "toolbox_internal.h"
 
 namespace {
@@ -106,7 +107,7 @@ int ConvertDataToText(const void *data, size_t numBytes, char **text)
 int ConvertTextToData(const char *text, size_t *numBytes, unsigned char **data)
 {
     const auto *in = reinterpret_cast<const unsigned char *>(text);
-    size_t length = std::strlen(text);
+    size_t length = text_length::of(text);
     size_t groups = length / 4;
     size_t rest = length % 4;
     if (rest == 1) {

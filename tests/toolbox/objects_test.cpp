@@ -11,6 +11,7 @@
 #include <vector>
 #include "cnode_startup.h"
 #include "module_functions.h"
+#include "text_length.h"
 #include "toolbox_test_support.h"
 
 using namespace toolbox_test;
@@ -241,6 +242,17 @@ TEST_F(Objects, DataTextRoundTripsEveryLengthAgainstTheModel)
     ASSERT_EQ(ConvertDataToText("abc", 3, &text), 1);
     EXPECT_STREQ(text, "EQRS");
     qex_rte_free(text);
+}
+
+TEST(TextLength, AgreesWithStrlenAtEveryAlignment)
+{
+    alignas(16) char text[96];
+    for (size_t start = 0; start < 16; ++start)
+        for (size_t length = 0; length < 48; ++length) {
+            std::memset(text, 'x', sizeof text);
+            text[start + length] = '\0';
+            ASSERT_EQ(text_length::of(text + start), length) << start;
+        }
 }
 
 /* Standard output joined to standard error, which the death test captures. */
