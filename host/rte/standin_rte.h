@@ -75,6 +75,17 @@ STANDIN_RTE_API void standin_rte_reset(void);
 /* ---- numbers and the C library's time functions ---- */
 
 /* ---- streams and the file system ---- */
+/* Failures a real file system rarely gives on demand. Each arms a one-shot
+ * countdown: the Nth call from now (1 = the next) fails; 0 disarms.
+ * short_write: the Nth fwrite writes only half its items (rounded down) and
+ * sets errno to 28 (disk full). fail_position: the Nth ftell or fgetpos
+ * reads no position (ftell -1, fgetpos non-zero) and sets errno to `error`.
+ * fail_seek: the Nth fseek or fsetpos moves nothing, returns non-zero and
+ * sets errno to `error`. The reset disarms all three. */
+STANDIN_RTE_API void standin_rte_streams_short_write_nth(long n);
+STANDIN_RTE_API void standin_rte_streams_fail_position_nth(long n, int error);
+STANDIN_RTE_API void standin_rte_streams_fail_seek_nth(long n, int error);
+STANDIN_RTE_API void standin_rte_streams_reset(void);
 
 /* ---- threads, thread-safe variables, deferred calls and absolute time ---- */
 

@@ -131,8 +131,50 @@ QEX_RTE_IMPORT int qex_rte_tolower(int c);
 QEX_RTE_IMPORT char *qex_rte_setlocale(int category, const char *locale);
 
 /* ---- C library: time and clock (numbers) ---- */
+#include <time.h>
+QEX_RTE_IMPORT clock_t qex_rte_clock(void);
+QEX_RTE_IMPORT time_t qex_rte_time(time_t *result);
+/* The engine's per-thread buffer, overwritten by the thread's next call. */
+QEX_RTE_IMPORT struct tm *qex_rte_localtime(const time_t *timer);
+QEX_RTE_IMPORT size_t qex_rte_strftime(char *buffer, size_t size, const char *format, const struct tm *time);
 
 /* ---- C library: streams and the file system (files) ---- */
+/* The engine's own C streams: FILE records of its C runtime, good only for
+ * its stream functions. Imported under aliases, as the allocator is. */
+#include <stdio.h>
+QEX_RTE_IMPORT FILE *qex_rte_fopen(const char *path, const char *mode);
+QEX_RTE_IMPORT int qex_rte_fclose(FILE *stream);
+QEX_RTE_IMPORT size_t qex_rte_fread(void *buffer, size_t size, size_t count, FILE *stream);
+QEX_RTE_IMPORT size_t qex_rte_fwrite(const void *buffer, size_t size, size_t count, FILE *stream);
+QEX_RTE_IMPORT int qex_rte_fseek(FILE *stream, long offset, int origin);
+QEX_RTE_IMPORT long qex_rte_ftell(FILE *stream);
+QEX_RTE_IMPORT int qex_rte_fgetpos(FILE *stream, fpos_t *position);
+QEX_RTE_IMPORT int qex_rte_fsetpos(FILE *stream, const fpos_t *position);
+QEX_RTE_IMPORT void qex_rte_rewind(FILE *stream);
+QEX_RTE_IMPORT int qex_rte_fflush(FILE *stream);
+QEX_RTE_IMPORT int qex_rte_feof(FILE *stream);
+QEX_RTE_IMPORT int qex_rte_ferror(FILE *stream);
+QEX_RTE_IMPORT void qex_rte_clearerr(FILE *stream);
+QEX_RTE_IMPORT int qex_rte_fprintf(FILE *stream, const char *format, ...);
+QEX_RTE_IMPORT int qex_rte_vfprintf(FILE *stream, const char *format, va_list arguments);
+QEX_RTE_IMPORT int qex_rte_fputs(const char *text, FILE *stream);
+QEX_RTE_IMPORT int qex_rte_fputc(int c, FILE *stream);
+QEX_RTE_IMPORT char *qex_rte_fgets(char *buffer, int size, FILE *stream);
+QEX_RTE_IMPORT int qex_rte_fgetc(FILE *stream);
+QEX_RTE_IMPORT int qex_rte_ungetc(int c, FILE *stream);
+QEX_RTE_IMPORT int qex_rte_remove(const char *path);
+QEX_RTE_IMPORT int qex_rte_rename(const char *from, const char *to);
+/* The calling thread's errno of the engine's C runtime. */
+QEX_RTE_IMPORT int _GetErrno(void);
+/* The engine's stream table: stdin, stdout, stderr at entries 0, 1, 2. */
+QEX_RTE_IMPORT FILE *_GetFilesArray(void);
+/* 1 when the file exists (its size into *fileSize when given), 0 when it
+ * does not, -1 when the path cannot be examined. */
+QEX_RTE_IMPORT int GetFileInfo(const char *fileName, long long *fileSize);
+/* Splits a path into drive ("X:", at least 3 bytes), directory (with its
+ * trailing backslash, at least 256 bytes) and file name with extension (at
+ * least 260 bytes); each out may be null. */
+QEX_RTE_IMPORT void SplitPath(const char *pathName, char *driveName, char *directoryName, char *fileName);
 
 /* ---- threads, thread-safe variables, deferred calls, events and absolute time (deferred calls, globals) ---- */
 

@@ -139,6 +139,43 @@ int SetHandleSize(Handle handle, size_t newSize);
 
 /* ================== list ordering, searching and output ================== */
 
+#include <stdio.h> /* FILE: the engine's streams */
+
+/* The ordering and searching functions take the list's compare function;
+ * a null one compares the items' bytes with memcmp over the item size. */
+void ListQuickSort(ListType list, CompareFunction compareFn);
+void ListHeapSort(ListType list, CompareFunction compareFn);
+void ListInsertionSort(ListType list, CompareFunction compareFn);
+int ListIsSorted(ListType list, CompareFunction compareFn);
+/* 1-based position of an item equal to *ptrToItem in a sorted list, or 0. */
+size_t ListBinSearch(ListType list, const void *ptrToItem, CompareFunction compareFn);
+/* Inserts before an equal item, else at the first item that sorts after it. */
+int ListInsertInOrder(ListType list, const void *ptrToItem, CompareFunction compareFn);
+
+/* Ready-made compare functions: -1, 0 or 1 (the string ones return what
+ * strcmp / stricmp return); their items are the values, or pointers to the
+ * C strings. Unordered floating-point values compare equal. */
+int ShortCompare(const void *item1, const void *item2);
+int IntCompare(const void *item1, const void *item2);
+int FloatCompare(const void *item1, const void *item2);
+int DoubleCompare(const void *item1, const void *item2);
+int CStringCompare(const void *item1, const void *item2);
+int CStringNoCaseCompare(const void *item1, const void *item2);
+
+/* Prints one item to a stream of the engine; returns the number of
+ * characters written, negative on error. */
+typedef int (*ListOutputFunction)(FILE *stream, const void *ptrToItem);
+int OutputIntegerItem(FILE *stream, const void *ptrToItem);
+int OutputShortItem(FILE *stream, const void *ptrToItem);
+int OutputDoubleItem(FILE *stream, const void *ptrToItem);
+int OutputStringItem(FILE *stream, const void *ptrToItem);
+/* Prints a list; a null stream is the engine's standard output. An item
+ * prefix, separator or list suffix that contains "%d" is a format for the
+ * item's 1-based position (the suffix: the number of items printed). Returns
+ * the characters written or the first negative output result. */
+int OutputList(ListType list, FILE *stream, const char *listPrefix, const char *listSuffix,
+               const char *itemPrefix, const char *itemSeparator, ListOutputFunction outputFn);
+
 /* ============================= integer lists ============================= */
 
 /* Lists of 32-bit ints (ListType, item size 4) from variadic arguments: with
@@ -156,6 +193,53 @@ ListType BuildIntegerList(size_t numInts, ...);
 int AppendToIntegerList(ListType list, size_t numInts, ...);
 
 /* ============================ files and paths ============================ */
+
+/* Result codes of the file helpers. */
+#define TOOLBOX_ERR_OUT_OF_MEMORY (-12)
+#define TOOLBOX_ERR_FILE_INFO (-91)      /* the engine's GetFileInfo failed */
+#define TOOLBOX_ERR_IO (-93)             /* any other input/output failure */
+#define TOOLBOX_ERR_FILE_NOT_FOUND (-94)
+#define TOOLBOX_ERR_ACCESS_DENIED (-95)
+#define TOOLBOX_ERR_DISK_FULL (-97)      /* also a short write */
+#define TOOLBOX_ERR_INVALID_ARGUMENT (-100)
+#define TOOLBOX_ERR_NO_TEMP_NAME (-5003) /* 1000 temporary names all in use */
+#define TOOLBOX_ERR_TEMP_OPEN (-5004)
+
+/* Files, by path. Streams are the engine's (its fopen). */
+int GetFileWritability(const char *path, int *writable);
+int CreateAndOpenTemporaryFile(const char *pathName, const char *prefix, const char *extension, const char *mode,
+                               char *tempFileName, FILE **file);
+void RemoveFileIfExists(const char *path);
+int DeleteAndRename(const char *sourcePath, const char *destinationPath);
+/* 1 when the file opens for reading, else a negative code; *fileSize gets
+ * the size, or -1. */
+int FileExists(const char *path, long long *fileSize);
+
+/* Binary streams, read and written from their current position. */
+int BinaryFileSize(FILE *stream, size_t *size);
+/* 1 found (stream after the match), 0 not found (stream at the end), or a
+ * negative code. */
+int FindBytesInFile(FILE *stream, const void *bytes, int numBytes, long *bytesSkipped, long *position);
+/* A new heap string (free it with the engine's free) of the bytes up to the
+ * next NUL, the end of the data or maxBytes (negative: no limit). */
+int ReadStringFromBinaryFile(FILE *stream, char **string, int maxBytes, int *endOfFile,
+                             int *limitReached);
+/* As ReadStringFromBinaryFile, up to and including the next CR LF. */
+int ReadLineFromBinaryFile(FILE *stream, char **line, int maxBytes, int *endOfFile, int *limitReached);
+int WriteByteToFile(FILE *stream, int byte, int count);
+/* Writes the string with every LF written as CR LF. */
+int WriteStringToFile(FILE *stream, const char *string);
+
+/* Windows path names: backslash separators, an optional drive "X:". The
+ * finders return pointers into their argument; the changers write into the
+ * caller's buffer, which must be large enough. */
+char *SkipDriveName(const char *path);
+int IsAbsolutePath(const char *path);
+char *FindFileName(const char *path);
+char *FindFileExtension(const char *path);
+char *FindFileDotPosition(const char *path);
+void ChangeFileNameExtension(const char *fileName, char *newFileName, const char *newExtension);
+void ChangeBaseFileName(const char *path, char *newPath, const char *newBaseName);
 
 /* ==== object registry, accelerators, colours and data-text conversion ==== */
 
@@ -257,6 +341,21 @@ char *UIntToBinStr(unsigned int value, char *buffer);
 char *ULongLongToBinStr(unsigned long long value, char *buffer);
 
 /* ================================ numbers ================================ */
+
+/* Exchanges the bytes of two ranges: 8 bytes at a time when both addresses and
+ * the count are multiples of 8, else 4 at a time when all three are multiples
+ * of 4, else byte by byte. */
+void SwapBlock(void *block1, void *block2, size_t numBytes);
+/* Sort numElements elements of elementSize bytes in place, ascending by
+ * compareFunction (memcmp over the element size when null). HeapSort is not
+ * stable; InsertionSort is. */
+void HeapSort(void *array, size_t numElements, size_t elementSize, CompareFunction compareFunction);
+void InsertionSort(void *array, size_t numElements, size_t elementSize, CompareFunction compareFunction);
+/* Index of an element equal to *itemPtr in the sorted array, else -(p + 1)
+ * where p is the position at which the item would be inserted; -1 for counts
+ * above 2147483647. compareFunction gets the item first, the element second. */
+int BinSearch(const void *array, size_t numElements, size_t elementSize, const void *itemPtr,
+              CompareFunction compareFunction);
 
 /* ====================== shared globals and start-up ====================== */
 

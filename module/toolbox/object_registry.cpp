@@ -19,10 +19,6 @@
 #include "toolbox.h"
 #include "toolbox_internal.h"
 
-/* Ordered insertion and bisection of the list family. */
-extern "C" size_t ListBinSearch(ListType list, const void *ptrToItem, CompareFunction compareFn);
-extern "C" int ListInsertInOrder(ListType list, const void *ptrToItem, CompareFunction compareFn);
-
 namespace {
 
 ListType ExistenceRegistry = nullptr;

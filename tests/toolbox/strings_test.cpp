@@ -296,4 +296,15 @@ TEST(StringsSingleByte, CharacterFunctions)
     EXPECT_EQ(CmbNumChars(text), 5u);
 }
 
+/* The engine's bounded formatting keeps the C standard's contract over msvcrt. */
+TEST(StringsEngineText, BoundedFormattingTerminatesAndCounts)
+{
+    char buffer[8] = "#######";
+    EXPECT_EQ(qex_rte_snprintf(buffer, 4, "%s-%d", "ab", 1234), 7);
+    EXPECT_STREQ(buffer, "ab-");
+    EXPECT_EQ(qex_rte_snprintf(buffer, 8, "%s-%d", "ab", 1234), 7);
+    EXPECT_STREQ(buffer, "ab-1234");
+    EXPECT_EQ(qex_rte_snprintf(nullptr, 0, "%05d", 42), 5);
+}
+
 } // namespace
