@@ -79,8 +79,10 @@ int ConvertDataToText(const void *data, size_t numBytes, char **text)
     size_t rest = numBytes % 3;
     size_t length;
     size_t bytes;
-    if (__builtin_mul_overflow(groups, size_t{4}, &length) || __builtin_add_overflow(length, rest ? rest + 1 : 0, &length) ||
-        __builtin_add_overflow(length, size_t{1}, &bytes)) {
+    bool too_long = __builtin_mul_overflow(groups, size_t{4}, &length);
+    too_long |= __builtin_add_overflow(length, rest ? rest + 1 : 0, &length);
+    too_long |= __builtin_add_overflow(length, size_t{1}, &bytes);
+    if (too_long) {
         *text = nullptr;
         return 0;
     }
@@ -88,7 +90,7 @@ int ConvertDataToText(const void *data, size_t numBytes, char **text)
     *text = reinterpret_cast<char *>(out);
     if (!out) return 0;
 
-    /* Every group but the last reads a fourth byte, the next group's first. */
+    /* Groups followed by at least one more data byte read four at once. */
     size_t spare = numBytes >= 4 ? (numBytes - 4) / 3 + 1 : 0;
     if (spare > groups) spare = groups;
     size_t g = 0;
@@ -121,7 +123,8 @@ int ConvertTextToData(const char *text, size_t *numBytes, unsigned char **data)
     *data = out;
     if (!out) return 0;
 
-    /* Every group but the last writes a fourth byte, overwritten by the next. */
+    /* Groups followed by at least one more output byte write four at once;
+     * the fourth is overwritten by what follows. */
     size_t spare = size >= 4 ? (size - 4) / 3 + 1 : 0;
     if (spare > groups) spare = groups;
     size_t g = 0;

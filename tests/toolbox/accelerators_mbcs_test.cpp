@@ -14,7 +14,8 @@ TEST(AcceleratorsMultibyte, TrailBytesAreNoUnderscores)
     };
     for (int mode = 0; mode <= 1; ++mode) {
         MultiByteCodePage = mode ? 932 : 0;
-        for (const auto &c : cases) EXPECT_EQ(AcceleratorEscapeCodeLocation(c.label), mode ? c.multibyte : c.single_byte);
+        for (const auto &c : cases)
+            EXPECT_EQ(AcceleratorEscapeCodeLocation(c.label), mode ? c.multibyte : c.single_byte) << mode;
     }
     char label[] = "\x83___F";
     RemoveAcceleratorEscapeCode(label);

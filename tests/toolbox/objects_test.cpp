@@ -213,7 +213,7 @@ TEST_F(Objects, AllocationFailureAtEveryAllocationOfEveryCall)
         {"resize", [&] {
              void *before = *handle;
              bool ok = SetHandleSize(handle, 40) == 1;
-             EXPECT_TRUE(ok || (*handle == before && GetHandleSize(handle) == 4 && !std::strcmp((char *)*handle, "abc")));
+             EXPECT_TRUE(ok || (*handle == before && GetHandleSize(handle) == 4 && !std::memcmp(*handle, "abc", 4)));
              return ok;
          }, 1},
         {"integer list", [&] { /* the record, then each of the data block's 7 growths */
@@ -227,7 +227,11 @@ TEST_F(Objects, AllocationFailureAtEveryAllocationOfEveryCall)
              EXPECT_EQ(ListNumItems(target), ok ? 5u : 2u);
              return ok;
          }, 3}, /* the temporary list's record and data, the target's growth */
-        {"data to text", [] { char *t = (char *)1; int s = ConvertDataToText("abcd", 4, &t); return freed_out(s, t); }, 1},
+        {"data to text", [] {
+             char *t = (char *)1;
+             int s = ConvertDataToText("abcd", 4, &t);
+             return freed_out(s, t);
+         }, 1},
         {"text to data", [] {
              unsigned char *d = (unsigned char *)1;
              int s = ConvertTextToData("EQRS", nullptr, &d);
