@@ -5,11 +5,10 @@
 #include <io.h>
 #include <climits>
 #include <functional>
-#include <memory>
 #include <random>
 #include <vector>
 #include "cnode_startup.h"
-#include "module_functions.h"
+#include "module_loader.h"
 #include "toolbox_test_support.h"
 
 using namespace toolbox_test;
@@ -271,26 +270,30 @@ TEST(ObjectsAssertDeath, ReportTheMessageLineAndUnitThenEndTheProgram)
                                   std::to_string(c.line) + " of file 'toolbox'.\n\nProgram aborting."));
 }
 
-/* As the environment reaches them in the loaded DLL, whose unload runs the
- * registry's clean-up. */
-TEST(ObjectsInTheDll, ConvertBuildAndCleanUpAtUnload)
+/* As the environment reaches them in the real DLL, loaded afresh in a child
+ * process so that its unload runs the registry's clean-up; the child's exit
+ * status is the number of the first failed check. */
+int dll_checks()
 {
-    auto dll = std::make_unique<ModuleFunctions>();
-    auto build = dll->get<decltype(BuildIntegerList)>("BuildIntegerList");
-    auto reg = dll->get<decltype(RegisterExistence)>("RegisterExistence");
+    testing_support::NodeModule dll;
+    if (!dll.load()) return 1;
+    auto lookup = testing_support::export_of<void *(*)(void *, const char *)>(GetModuleHandleA("qex_gwrt.dll"),
+                                                                            "standin_rte_lookup_function");
+    auto fn = [&]<typename F>(F *, const char *name) { return reinterpret_cast<F *>(lookup(dll.handle, name)); };
     char *text = nullptr;
-    ASSERT_EQ(dll->get<decltype(ConvertDataToText)>("ConvertDataToText")("abc", 3, &text), 1);
-    EXPECT_STREQ(text, "EQRS");
-    qex_rte_free(text);
-    ListType list = build(0, 3, 1, 0);
-    EXPECT_EQ(items_of(list), std::vector<int>({3, 1}));
-    ListDispose(list);
-    ASSERT_EQ(reg(&reg), 1);
+    if (fn(ConvertDataToText, "ConvertDataToText")("abc", 3, &text) != 1 || std::strcmp(text, "EQRS")) return 2;
+    if (items_of(fn(BuildIntegerList, "BuildIntegerList")(0, 3, 1, 0)) != std::vector<int>({3, 1})) return 3;
+    if (fn(RegisterExistence, "RegisterExistence")(&dll) != 1) return 4;
     void *registry = nullptr;
     standin_rte_resource_at(standin_rte_resource_count() - 1, &registry, nullptr, 0, nullptr, 0);
-    EXPECT_EQ(description_of(registry), "ListType 0x" + pointer_text(registry));
-    dll.reset();
-    EXPECT_EQ(description_of(registry), "<not tracked>");
+    if (description_of(registry) != "ListType 0x" + pointer_text(registry)) return 5;
+    dll.unload();
+    return description_of(registry) == "<not tracked>" ? 0 : 6;
+}
+
+TEST(ObjectsInTheDll, ConvertBuildAndCleanUpAtUnload)
+{
+    EXPECT_EXIT(std::exit(dll_checks()), ::testing::ExitedWithCode(0), "");
 }
 
 } // namespace
