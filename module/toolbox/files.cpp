@@ -29,6 +29,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include "byte_scan.h"
 #include "cnode_startup.h"
 #include "toolbox.h"
 #include "toolbox_internal.h"
@@ -124,9 +125,9 @@ public:
         const unsigned char first = seq_[0];
         while (i < n) {
             if (matched_ == 0) {
-                const void *hit = std::memchr(data + i, first, n - i);
+                const unsigned char *hit = byte_scan::find_byte(data + i, n - i, first);
                 if (!hit) return false;
-                i = static_cast<size_t>(static_cast<const unsigned char *>(hit) - data) + 1;
+                i = static_cast<size_t>(hit - data) + 1;
                 matched_ = 1;
             } else {
                 unsigned char c = data[i++];
@@ -174,7 +175,8 @@ int read_string(FILE *stream, char **string, int maxBytes, int *endOfFile, int *
 {
     long start;
     if (!read_position(stream, &start)) return TOOLBOX_ERR_IO;
-    *string = static_cast<char *>(toolbox::engine_malloc(1));
+    /* Heap text for the caller, allocated as AppendString grows it. */
+    *string = static_cast<char *>(qex_rte_malloc(1));
     if (!*string) return TOOLBOX_ERR_OUT_OF_MEMORY;
     **string = '\0';
     size_t length = 0;  /* bytes in the string */
@@ -375,7 +377,7 @@ int ReadStringFromBinaryFile(FILE *stream, char **string, int maxBytes, int *end
     char *text = nullptr;
     int result = read_string(stream, &text, maxBytes, endOfFile, limitReached);
     if (result != 0) {
-        toolbox::engine_free(text);
+        qex_rte_free(text);
         text = nullptr;
     }
     *string = text;

@@ -1,14 +1,17 @@
 /* A temporary folder in the Wine prefix for the file-helper suites, files
- * written and read back with the test's own runtime, and streams opened with
- * the engine's fopen. */
+ * written and read back with the test's own runtime, streams opened with the
+ * engine's fopen, and the readers' and the search's results as one value. */
 #pragma once
 #include <windows.h>
 #include <fstream>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include "toolbox_test_support.h"
 
 namespace toolbox_test {
+
+using namespace std::string_literals;
 
 class FilesTest : public ToolboxTest {
 protected:
@@ -18,22 +21,16 @@ protected:
         standin_rte_streams_reset();
         char temp[MAX_PATH];
         GetTempPathA(sizeof temp, temp);
-        dir_ = std::string(temp) + "tbfiles" + std::to_string(GetCurrentProcessId()) + "\\";
-        CreateDirectoryA(dir_.c_str(), nullptr);
+        CreateDirectoryA((dir_ = temp + "tbfiles"s + std::to_string(GetCurrentProcessId()) + "\\").c_str(), nullptr);
     }
     void TearDown() override
     {
         standin_rte_streams_reset();
         WIN32_FIND_DATAA found;
         HANDLE h = FindFirstFileA((dir_ + "*").c_str(), &found);
-        if (h != INVALID_HANDLE_VALUE) {
-            do {
-                std::string name = dir_ + found.cFileName;
-                SetFileAttributesA(name.c_str(), FILE_ATTRIBUTE_NORMAL);
-                DeleteFileA(name.c_str());
-            } while (FindNextFileA(h, &found));
-            FindClose(h);
-        }
+        for (bool more = h != INVALID_HANDLE_VALUE; more; more = FindNextFileA(h, &found))
+            DeleteFileA((dir_ + found.cFileName).c_str());
+        if (h != INVALID_HANDLE_VALUE) FindClose(h);
         RemoveDirectoryA(dir_.c_str());
         ToolboxTest::TearDown();
     }
@@ -45,9 +42,8 @@ protected:
     }
     static std::string read(const std::string &full_path)
     {
-        std::ifstream in(full_path, std::ios::binary);
         std::stringstream text;
-        text << in.rdbuf();
+        text << std::ifstream(full_path, std::ios::binary).rdbuf();
         return text.str();
     }
     /* An engine stream on a new file holding bytes, at position 0. */
@@ -58,5 +54,31 @@ protected:
     }
     std::string dir_;
 };
+
+/* What ReadStringFromBinaryFile or ReadLineFromBinaryFile gave, and where
+ * the stream stands after it. */
+struct Read {
+    int status;
+    std::string text;
+    int eof, limit;
+    long position;
+    bool operator==(const Read &) const = default;
+};
+
+inline std::ostream &operator<<(std::ostream &out, const Read &r)
+{
+    return out << "{" << r.status << ", \"" << r.text << "\", eof " << r.eof << ", limit " << r.limit << ", at "
+               << r.position << "}";
+}
+
+inline Read read_from(FILE *stream, int maxBytes, bool line = false)
+{
+    char *text = nullptr;
+    int eof = -1, limit = -1;
+    int status = (line ? ReadLineFromBinaryFile : ReadStringFromBinaryFile)(stream, &text, maxBytes, &eof, &limit);
+    Read r{status, text ? text : "<null>", eof, limit, qex_rte_ftell(stream)};
+    qex_rte_free(text);
+    return r;
+}
 
 } // namespace toolbox_test

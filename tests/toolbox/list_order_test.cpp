@@ -1,6 +1,6 @@
 /* List ordering against an independent model of the quick sort's steps (same
  * result order, same number of comparisons), against std::sort and
- * std::stable_sort on random data, plus bisection places and OutputList texts. */
+ * std::stable_sort on random data, and bisection places. */
 #include <algorithm>
 #include <cmath>
 #include <random>
@@ -110,22 +110,15 @@ TEST_F(ListOrder, QuickSortFollowsItsStepsExactly)
 
 TEST_F(ListOrder, TinyInputsTakeOneAndThreeComparisons)
 {
-    std::vector<int> three = {1, 2, 3};
-    do {
-        ListType list = list_from(three.data(), 3, sizeof(int));
+    for (std::vector<int> v : {std::vector<int>{9, 4}, {1, 2, 3}, {1, 3, 2}, {2, 1, 3}, {2, 3, 1}, {3, 1, 2}, {3, 2, 1}}) {
+        ListType list = list_from(v.data(), v.size(), sizeof(int));
         g_compares = 0;
         ListQuickSort(list, by_key);
-        EXPECT_EQ(g_compares, 3);
-        EXPECT_EQ(items_of<int>(list), (std::vector<int>{1, 2, 3}));
+        EXPECT_EQ(g_compares, v.size() == 2 ? 1 : 3);
+        std::sort(v.begin(), v.end());
+        EXPECT_EQ(items_of<int>(list), v);
         ListDispose(list);
-    } while (std::next_permutation(three.begin(), three.end()));
-    int two[] = {9, 4};
-    ListType list = list_from(two, 2, sizeof(int));
-    g_compares = 0;
-    ListQuickSort(list, by_key);
-    EXPECT_EQ(g_compares, 1);
-    EXPECT_EQ(items_of<int>(list), (std::vector<int>{4, 9}));
-    ListDispose(list);
+    }
 }
 
 TEST_F(ListOrder, SortsAgreeWithTheStandardSorts)
@@ -140,12 +133,10 @@ TEST_F(ListOrder, SortsAgreeWithTheStandardSorts)
             ListType list = list_from(v.data(), n, sizeof(Tagged));
             sort(list, by_key);
             std::vector<Tagged> got = items_of<Tagged>(list);
-            if (sort == ListInsertionSort) {
-                EXPECT_EQ(got, stable) << n;
-            }
             std::vector<int> got_keys;
             for (auto &t : got) got_keys.push_back(t.key);
             EXPECT_EQ(got_keys, keys) << n;
+            EXPECT_TRUE(sort != ListInsertionSort || got == stable) << "insertion sort is stable, " << n << " items";
             EXPECT_EQ(ListIsSorted(list, by_key), 1);
             ListDispose(list);
         }
@@ -189,14 +180,8 @@ TEST_F(ListOrder, BisectionFindsAndPlaces)
         size_t place; /* where ListInsertInOrder puts it */
     };
     const Case cases[] = {
-        {{}, 5, 0, 1},
-        {{5}, 5, 1, 1},
-        {{1, 3, 5, 7}, 1, 1, 1},
-        {{1, 3, 5, 7}, 8, 0, 5},
-        {{1, 3, 5, 7}, 4, 0, 3},
-        {{1, 3, 5, 7}, 0, 0, 1},
-        {{2, 2, 2, 2, 2}, 2, 3, 3},
-        {{1, 2, 2, 2, 9, 9}, 9, 5, 5},
+        {{}, 5, 0, 1},           {{5}, 5, 1, 1},          {{1, 3, 5, 7}, 1, 1, 1},     {{1, 3, 5, 7}, 8, 0, 5},
+        {{1, 3, 5, 7}, 4, 0, 3}, {{1, 3, 5, 7}, 0, 0, 1}, {{2, 2, 2, 2, 2}, 2, 3, 3}, {{1, 2, 2, 2, 9, 9}, 9, 5, 5},
     };
     for (const Case &c : cases) {
         std::vector<Tagged> items;
@@ -220,12 +205,10 @@ TEST_F(ListOrder, CompareFunctionsAnswerMinusOneZeroOne)
     float f[] = {1.5f, std::nanf("")};
     double d[] = {-0.0, 0.0};
     const char *t[] = {"abc", "ABD"};
-    EXPECT_EQ(ShortCompare(&s[0], &s[1]), -1);
-    EXPECT_EQ(ShortCompare(&s[1], &s[0]), 1);
-    EXPECT_EQ(FloatCompare(&f[0], &f[1]), 0);
-    EXPECT_EQ(DoubleCompare(&d[0], &d[1]), 0);
-    EXPECT_GT(CStringCompare(&t[0], &t[1]), 0);
-    EXPECT_LT(CStringNoCaseCompare(&t[0], &t[1]), 0);
+    EXPECT_EQ((std::vector<int>{ShortCompare(&s[0], &s[1]), ShortCompare(&s[1], &s[0]), FloatCompare(&f[0], &f[1]),
+                                DoubleCompare(&d[0], &d[1]), CStringCompare(&t[0], &t[1]) > 0,
+                                CStringNoCaseCompare(&t[0], &t[1]) < 0}),
+              (std::vector<int>{-1, 1, 0, 0, 1, 1})); /* unordered and signed zeros compare equal */
 }
 
 }  // namespace
