@@ -17,11 +17,12 @@ namespace {
 
 class Objects : public ToolboxTest {};
 
-std::vector<int> items_of(ListType list)
+/* The items of an int list, which is disposed of. */
+std::vector<int> items_taken(ListType list)
 {
     std::vector<int> v(ListNumItems(list));
     if (!v.empty()) ListGetItems(list, v.data(), 1, static_cast<ptrdiff_t>(v.size()));
-    return v;
+    return ListDispose(list), v;
 }
 
 TEST_F(Objects, HandlesAreRegisteredZeroFilledAndResized)
@@ -33,11 +34,9 @@ TEST_F(Objects, HandlesAreRegisteredZeroFilledAndResized)
         EXPECT_EQ(GetHandleSize(h), size);
         EXPECT_EQ(*h == nullptr, size == 0);
         ASSERT_EQ(SetHandleSize(h, 4), 1);
-        std::memset(*h, 0xAB, 4);
-        ASSERT_EQ(SetHandleSize(h, 8), 1);
+        ASSERT_EQ(SetHandleSize((std::memset(*h, 0xAB, 4), h), 8), 1);
         EXPECT_EQ(std::memcmp(*h, "\xAB\xAB\xAB\xAB\0\0\0\0", 8), 0);
-        ASSERT_EQ(SetHandleSize(h, 0), 1);
-        EXPECT_EQ(*h, nullptr);
+        EXPECT_TRUE(SetHandleSize(h, 0) == 1 && *h == nullptr);
         DisposeHandle(h);
     }
     DisposeHandle(nullptr);
@@ -52,25 +51,19 @@ TEST_F(Objects, IntegerListsTakeCountedOrZeroTerminatedArguments)
     };
     for (const auto &c : cases) {
         EXPECT_EQ(description_of(c.list), "ListType 0x" + pointer_text(c.list));
-        EXPECT_EQ(items_of(c.list), c.items);
-        ListDispose(c.list);
+        EXPECT_EQ(items_taken(c.list), c.items);
     }
     ListType list = BuildIntegerList(1, 9), wide = ListCreate(8);
     EXPECT_EQ(AppendToIntegerList(list, 0, 4, -4, 0), 1);
-    EXPECT_EQ(items_of(list), std::vector<int>({9, 4, -4}));
+    EXPECT_EQ(items_taken(list), std::vector<int>({9, 4, -4}));
     EXPECT_EQ(AppendToIntegerList(wide, 2, 5, 6), 0);
     EXPECT_EQ(ListNumItems(wide), 0u);
     ListDispose(wide);
-    ListDispose(list);
 
     /* Slots as callers lay them out: the int in the low half, anything above. */
     uint64_t slots[] = {0xFFFFFFFF00000007, 0x1234567800000000, 0x00000001FFFFFFFE, 0};
-    GetIntListFromParmInfo(slots, 3, &list);
-    EXPECT_EQ(items_of(list), std::vector<int>({7, 0, -2}));
-    ListDispose(list);
-    GetIntListFromParmInfo(slots, 0, &list);
-    EXPECT_EQ(items_of(list), std::vector<int>({7}));
-    ListDispose(list);
+    EXPECT_EQ(items_taken((GetIntListFromParmInfo(slots, 3, &list), list)), std::vector<int>({7, 0, -2}));
+    EXPECT_EQ(items_taken((GetIntListFromParmInfo(slots, 0, &list), list)), std::vector<int>({7}));
 }
 
 class Registry : public Objects {
@@ -191,11 +184,13 @@ int failed_rounds(const std::function<bool()> &call)
     return -1;
 }
 
-/* A conversion's out is a block exactly when it succeeded; freed here. */
-bool freed_out(int status, void *out)
+/* A conversion's out (read after the call) is a block exactly when it
+ * succeeded; freed here. */
+template <typename T>
+bool freed(int status, T **out)
 {
-    EXPECT_EQ(status == 1, out != nullptr);
-    return qex_rte_free(status == 1 ? out : nullptr), status == 1;
+    EXPECT_EQ(status == 1, *out != nullptr);
+    return qex_rte_free(status == 1 ? *out : nullptr), status == 1;
 }
 
 TEST_F(Objects, AllocationFailureAtEveryAllocationOfEveryCall)
@@ -226,16 +221,8 @@ TEST_F(Objects, AllocationFailureAtEveryAllocationOfEveryCall)
              EXPECT_EQ(ListNumItems(target), ok ? 5u : 2u);
              return ok;
          }, 3}, /* the temporary list's record and data, the target's growth */
-        {"data to text", [] {
-             char *t = (char *)1;
-             int s = ConvertDataToText("abcd", 4, &t);
-             return freed_out(s, t);
-         }, 1},
-        {"text to data", [] {
-             unsigned char *d = (unsigned char *)1;
-             int s = ConvertTextToData("EQRS", nullptr, &d);
-             return freed_out(s, d);
-         }, 1},
+        {"data to text", [] { char *t = (char *)1; return freed(ConvertDataToText("abcd", 4, &t), &t); }, 1},
+        {"text to data", [] { auto *d = (unsigned char *)1; return freed(ConvertTextToData("EQRS", 0, &d), &d); }, 1},
         {"registry", [&] { /* its record, then its data; the exit clean-up forgets it */
              int ok = RegisterExistence(&object);
              EXPECT_EQ(ObjectExists(&object), ok);
@@ -282,7 +269,7 @@ int dll_checks()
     auto fn = [&]<typename F>(F *, const char *name) { return reinterpret_cast<F *>(lookup(dll.handle, name)); };
     char *text = nullptr;
     if (fn(ConvertDataToText, "ConvertDataToText")("abc", 3, &text) != 1 || std::strcmp(text, "EQRS")) return 2;
-    if (items_of(fn(BuildIntegerList, "BuildIntegerList")(0, 3, 1, 0)) != std::vector<int>({3, 1})) return 3;
+    if (items_taken(fn(BuildIntegerList, "BuildIntegerList")(0, 3, 1, 0)) != std::vector<int>({3, 1})) return 3;
     if (fn(RegisterExistence, "RegisterExistence")(&dll) != 1) return 4;
     void *registry = nullptr;
     standin_rte_resource_at(standin_rte_resource_count() - 1, &registry, nullptr, 0, nullptr, 0);
