@@ -123,6 +123,20 @@ uint32_t Lookup3_hashlittle(const void *key, size_t length);
 
 /* ========================== relocatable handles ========================== */
 
+/* A handle points to a record of the block's address (null while the size is
+ * 0) and its size in bytes; *handle is the data. The block may move when the
+ * size changes. Handles are registered with the engine's resource tracking. */
+typedef void **Handle;
+
+/* A zero-filled block of size bytes behind a new handle; null when memory
+ * runs out. */
+Handle NewHandle(size_t size);
+void DisposeHandle(Handle handle);
+size_t GetHandleSize(Handle handle);
+/* 1 on success; 0 when memory runs out, the handle keeping its block. Bytes
+ * added by growth are zero. */
+int SetHandleSize(Handle handle, size_t newSize);
+
 /* ================== list ordering, searching and output ================== */
 
 #include <stdio.h> /* FILE: the engine's streams */
@@ -163,6 +177,20 @@ int OutputList(ListType list, FILE *stream, const char *listPrefix, const char *
                const char *itemPrefix, const char *itemSeparator, ListOutputFunction outputFn);
 
 /* ============================= integer lists ============================= */
+
+/* Lists of 32-bit ints (ListType, item size 4) from variadic arguments: with
+ * numInts above 0 exactly that many ints follow; with 0 the ints run up to the
+ * first 0, which is not added. */
+
+/* parmInfo is the first variadic argument slot (slots 8 bytes apart). The new
+ * list goes to *list at once; 0 on success, -12 (and a null *list, nothing
+ * left allocated) when memory runs out. */
+int GetIntListFromParmInfo(void *parmInfo, size_t numInts, ListType *list);
+/* The new list, or null when memory runs out. */
+ListType BuildIntegerList(size_t numInts, ...);
+/* Appends the ints to list (item size 4); 1 on success, 0 on failure with
+ * list unchanged. */
+int AppendToIntegerList(ListType list, size_t numInts, ...);
 
 /* ============================ files and paths ============================ */
 
@@ -214,6 +242,35 @@ void ChangeFileNameExtension(const char *fileName, char *newFileName, const char
 void ChangeBaseFileName(const char *path, char *newPath, const char *newBaseName);
 
 /* ==== object registry, accelerators, colours and data-text conversion ==== */
+
+/* The process-wide registry of existing objects (no lock: callers that
+ * register from several threads serialise the calls). RegisterExistence
+ * returns 1, or 0 when memory runs out; a pointer may be recorded twice and
+ * is then removed once per DeRegisterExistence. */
+int RegisterExistence(void *object);
+void DeRegisterExistence(void *object);
+int ObjectExists(void *object);
+
+/* Labels mark their accelerator character with two underscores before it.
+ * The byte offset of the first such escape code, or -1. */
+int AcceleratorEscapeCodeLocation(const char *label);
+/* Removes the two underscores of the first escape code in place. */
+void RemoveAcceleratorEscapeCode(char *label);
+
+/* Colours: 0xRRGGBB (the top byte is ignored). The index of the closest table
+ * entry, the first of equally close ones; -1 for an empty table or a count
+ * above 2147483647. */
+int FindClosestColorInTable(int color, const int *colorTable, size_t numColors);
+
+/* value rounded away from zero to a multiple of multiple (not 0). */
+int RoundToNextMultiple(int value, int multiple);
+
+/* Binary data as printable text: 4 characters '0'..'o' per 3 bytes (3 for a
+ * final 2 bytes, 2 for a final byte). Both return 1 and a new block from the
+ * engine's malloc (the caller frees it), or 0 and a null out when memory runs
+ * out. An empty text gives *numBytes 0 and leaves *data untouched. */
+int ConvertDataToText(const void *data, size_t numBytes, char **text);
+int ConvertTextToData(const char *text, size_t *numBytes, unsigned char **data);
 
 /* ============= deferred calls, absolute time and byte order ============== */
 
