@@ -9,9 +9,12 @@ rte::TableLock::~TableLock() { ReleaseSRWLockExclusive(&g_tables); }
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID)
 {
-    if (reason == DLL_THREAD_DETACH)
+    if (reason == DLL_THREAD_ATTACH) {
+        rte::deferred_thread_attach();
+    } else if (reason == DLL_THREAD_DETACH) {
         rte::tlv_thread_detach();
-    else if (reason == DLL_PROCESS_DETACH)
+        rte::deferred_thread_detach();
+    } else if (reason == DLL_PROCESS_DETACH)
         rte::debugger_process_detach();
     return TRUE;
 }

@@ -91,3 +91,5 @@ extern "C" long standin_rte_live_blocks(void) { return g_live; }
 extern "C" long standin_rte_total_allocations(void) { return g_total; }
 
 void rte::reset_allocator() { g_fail.arm(0, false); }
+
+bool rte::engine_allocation_fails() { return g_fail.take(); }

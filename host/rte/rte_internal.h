@@ -44,4 +44,11 @@ void reset_protection_log();
 void tlv_thread_detach();
 void debugger_process_detach();
 
+/* The engine's own bookkeeping allocations (deferred-call queue entries) obey
+ * the allocator's failure countdown: true when this one is to fail. */
+bool engine_allocation_fails();
+/* Deferred-call queues follow their threads' lives. */
+void deferred_thread_attach();
+void deferred_thread_detach();
+
 } // namespace rte

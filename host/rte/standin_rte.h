@@ -78,6 +78,14 @@ STANDIN_RTE_API void standin_rte_reset(void);
 
 /* ---- threads, thread-safe variables, deferred calls and absolute time ---- */
 
+/* Thread-safe variables created so far, and those not yet discarded. */
+STANDIN_RTE_API long standin_rte_tsvs_created(void);
+STANDIN_RTE_API long standin_rte_live_tsvs(void);
+/* Thread-local variables created so far. */
+STANDIN_RTE_API long standin_rte_tlvs_created(void);
+/* The next absolute-time conversion returns this status (once); 0 disarms. */
+STANDIN_RTE_API void standin_rte_force_time_status(int status);
+
 /* ---- value displays: queues, lock attributes, TCP conversations ---- */
 
 /* ---- object registry and conversions ---- */

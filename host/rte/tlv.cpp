@@ -2,6 +2,10 @@
  * record is made lazily on its first CmtGetThreadLocalVar, filled with the
  * variable's initial contents (zeros when none were given), and discarded with
  * the variable's callback when the thread ends or the variable is discarded.
+ * The callback learns why (CMT_TLV_THREAD_ENDING: it runs on the ending thread
+ * itself; CMT_TLV_DISCARDED: it runs on the thread that discards the variable,
+ * which need not own the record) and which thread owned the record; the record
+ * is freed once the callback returns.
  *
  * Also the abort entry "cnode_rte_get_abort_tlv": the handle of the per-thread
  * 456-byte abort record of node modules, zero when a thread first reaches it. */
@@ -11,12 +15,20 @@
 #include <cstring>
 #include <vector>
 
-typedef void (*TlvDiscardCallback)(void *record, void *callback_data);
+typedef void (*TlvDiscardCallback)(void *record, int reason, void *callback_data, unsigned int thread_id);
 
 namespace {
 
 constexpr int kInvalidHandle = -45;
 constexpr int kOutOfMemory = -12;
+/* Reasons given to a discard callback (the module's qex_rte.h has the same). */
+constexpr int CMT_TLV_THREAD_ENDING = 1;
+constexpr int CMT_TLV_DISCARDED = 2;
+
+struct OwnedRecord {
+    void *record;
+    DWORD thread_id;
+};
 
 struct Variable {
     DWORD tls_index;
@@ -24,7 +36,7 @@ struct Variable {
     std::vector<unsigned char> initial;
     TlvDiscardCallback discard;
     void *callback_data;
-    std::vector<void *> records; /* every thread's record, for discarding; table lock */
+    std::vector<OwnedRecord> records; /* every thread's record, for discarding; table lock */
 };
 
 /* Slot index + 1 is the handle. Slots are filled once, in order, under the
@@ -33,6 +45,7 @@ struct Variable {
 constexpr size_t kMaxVariables = 1024;
 std::atomic<Variable *> g_slots[kMaxVariables];
 size_t g_slots_used = 0; /* guarded by the table lock */
+volatile long g_tlvs_created = 0;
 
 Variable *find(int handle)
 {
@@ -40,10 +53,10 @@ Variable *find(int handle)
     return g_slots[static_cast<size_t>(handle) - 1].load(std::memory_order_acquire);
 }
 
-void discard_record(Variable *v, void *record)
+void discard_record(Variable *v, OwnedRecord owned, int reason)
 {
-    if (v->discard) v->discard(record, v->callback_data);
-    std::free(record);
+    if (v->discard) v->discard(owned.record, reason, v->callback_data, owned.thread_id);
+    std::free(owned.record);
 }
 
 } // namespace
@@ -69,8 +82,11 @@ extern "C" int standin_CmtNewThreadLocalVar(unsigned int size, const void *initi
     }
     g_slots[g_slots_used].store(v, std::memory_order_release);
     *handle = static_cast<int>(++g_slots_used);
+    InterlockedIncrement(&g_tlvs_created);
     return 0;
 }
+
+extern "C" long standin_rte_tlvs_created(void) { return g_tlvs_created; }
 
 static volatile long g_tlv_get_calls = 0;
 
@@ -91,7 +107,7 @@ extern "C" int standin_CmtGetThreadLocalVar(int handle, void *record_out)
         if (!record) return kOutOfMemory;
         if (!v->initial.empty()) std::memcpy(record, v->initial.data(), v->size);
         TlsSetValue(v->tls_index, record);
-        v->records.push_back(record);
+        v->records.push_back({record, GetCurrentThreadId()});
     }
     *out = record;
     return 0;
@@ -103,12 +119,12 @@ extern "C" int standin_CmtDiscardThreadLocalVar(int handle)
     /* Whoever empties the slot owns the variable's end. */
     Variable *v = g_slots[static_cast<size_t>(handle) - 1].exchange(nullptr, std::memory_order_acq_rel);
     if (!v) return kInvalidHandle;
-    std::vector<void *> records;
+    std::vector<OwnedRecord> records;
     {
         rte::TableLock guard;
         records.swap(v->records);
     }
-    for (void *record : records) discard_record(v, record);
+    for (OwnedRecord owned : records) discard_record(v, owned, CMT_TLV_DISCARDED);
     TlsFree(v->tls_index);
     delete v;
     return 0;
@@ -116,7 +132,7 @@ extern "C" int standin_CmtDiscardThreadLocalVar(int handle)
 
 void rte::tlv_thread_detach()
 {
-    std::vector<std::pair<Variable *, void *>> ending;
+    std::vector<std::pair<Variable *, OwnedRecord>> ending;
     {
         TableLock guard;
         for (size_t i = 0; i < g_slots_used; ++i) {
@@ -127,11 +143,11 @@ void rte::tlv_thread_detach()
             TlsSetValue(v->tls_index, nullptr);
             auto &rs = v->records;
             for (size_t i = 0; i < rs.size(); ++i)
-                if (rs[i] == record) { rs.erase(rs.begin() + static_cast<std::ptrdiff_t>(i)); break; }
-            ending.emplace_back(v, record);
+                if (rs[i].record == record) { rs.erase(rs.begin() + static_cast<std::ptrdiff_t>(i)); break; }
+            ending.emplace_back(v, OwnedRecord{record, GetCurrentThreadId()});
         }
     }
-    for (auto &[v, record] : ending) discard_record(v, record);
+    for (auto &[v, owned] : ending) discard_record(v, owned, CMT_TLV_THREAD_ENDING);
 }
 
 /* ---- the abort entry of node modules ---- */

@@ -18,8 +18,12 @@ extern "C" {
 
 typedef int CmtThreadLockHandle;
 typedef int CmtTLVHandle;
-/* Called for a thread's record when its thread ends or the variable is discarded. */
-typedef void (*CmtTLVCallbackPtr)(void *record, void *callback_data);
+/* Called for a thread's record when its thread ends (reason CMT_TLV_THREAD_ENDING,
+ * on that thread) or the variable is discarded (CMT_TLV_DISCARDED, on the
+ * discarding thread); thread_id names the record's thread. */
+typedef void (*CmtTLVCallbackPtr)(void *record, int reason, void *callback_data, unsigned int thread_id);
+#define CMT_TLV_THREAD_ENDING 1
+#define CMT_TLV_DISCARDED 2
 
 /* ---- the engine's C allocator ---- */
 QEX_RTE_IMPORT void *qex_rte_malloc(size_t size);
@@ -141,6 +145,49 @@ QEX_RTE_IMPORT size_t qex_rte_strftime(char *buffer, size_t size, const char *fo
 /* ---- C library: streams and the file system (files) ---- */
 
 /* ---- threads, thread-safe variables, deferred calls, events and absolute time (deferred calls, globals) ---- */
+
+typedef int CmtTSVHandle;
+/* A function posted to run on another thread, with its data. */
+typedef void (*DeferredCallbackPtr)(void *callback_data);
+#ifndef QEX_ABSOLUTE_TIME_DEFINED
+#define QEX_ABSOLUTE_TIME_DEFINED
+/* The engine's absolute time, 16 bytes whose inside is the engine's. */
+typedef struct {
+    uint64_t opaque[2];
+} QEXAbsoluteTime;
+#endif
+
+/* The calling thread's id (the Windows thread id). */
+QEX_RTE_IMPORT unsigned int CmtGetCurrentThreadID(void);
+/* Seconds elapsed on the engine's monotonic clock. */
+QEX_RTE_IMPORT double Timer(void);
+/* Runs the events pending for the calling thread, deferred calls among them. */
+QEX_RTE_IMPORT int ProcessSystemEvents(void);
+/* Queues function(data) to run on the given thread the next time it
+ * processes events; returns at once, non-negative when queued. */
+QEX_RTE_IMPORT int PostDeferredCallToThread(DeferredCallbackPtr function, void *callback_data,
+                                            unsigned int thread_id);
+
+/* Thread-safe variables: a zero-filled block of the given size behind a lock.
+ * CmtGetTSVPtr locks the variable and stores the block's address through
+ * pointer_out; CmtReleaseTSVPtr unlocks it (on the same thread). CmtSetTSV
+ * and CmtGetTSV copy the whole block in or out under the lock. */
+QEX_RTE_IMPORT int CmtNewTSV(int size, CmtTSVHandle *handle);
+QEX_RTE_IMPORT int CmtDiscardTSV(CmtTSVHandle handle);
+QEX_RTE_IMPORT int CmtGetTSVPtr(CmtTSVHandle handle, void *pointer_out);
+QEX_RTE_IMPORT int CmtReleaseTSVPtr(CmtTSVHandle handle);
+QEX_RTE_IMPORT int CmtSetTSV(CmtTSVHandle handle, const void *value);
+QEX_RTE_IMPORT int CmtGetTSV(CmtTSVHandle handle, void *value);
+
+/* Absolute time in counts of a time unit since the first instant of a year:
+ * unit codes 0x36CAD7C0 + k stand for 10^(k-9) seconds (0x36CAD7C9 seconds,
+ * 0x36CAD7C2 100-nanosecond ticks). whole_units 1 rounds toward the past.
+ * 0 or a negative status: -1 not a time, -2 null pointer, -3 unknown unit,
+ * -4 out of range, -5 bad year or rounding argument. */
+QEX_RTE_IMPORT int QEXAbsoluteTimeToTimeUnit(QEXAbsoluteTime time, int epoch_year, unsigned int unit,
+                                             int whole_units, int64_t *value);
+QEX_RTE_IMPORT int QEXAbsoluteTimeFromTimeUnit(int64_t value, int epoch_year, unsigned int unit,
+                                               QEXAbsoluteTime *time);
 
 /* ---- thread-safe queues, lock attributes, TCP conversations (value displays) ---- */
 

@@ -133,6 +133,51 @@ uint32_t Lookup3_hashlittle(const void *key, size_t length);
 
 /* ============= deferred calls, absolute time and byte order ============== */
 
+/* Runs callback(callbackData) on the thread targetThreadId and waits until it
+ * has run, or until timeoutMs milliseconds have passed (-1: no time-out; the
+ * call still runs later then). On the caller's own thread the call is made
+ * directly. Returns -65 for a null callback, -12 when out of memory, else the
+ * engine's status of creating the call's lock or of posting it (negative on
+ * failure; non-negative also when the wait timed out). The target thread must
+ * process events for the call to run. */
+typedef void (*DeferredCallbackPtr)(void *callback_data);
+int PostDeferredCallToThreadAndWait(DeferredCallbackPtr callback, void *callbackData, int targetThreadId,
+                                    int timeoutMs);
+
+#ifndef QEX_ABSOLUTE_TIME_DEFINED
+#define QEX_ABSOLUTE_TIME_DEFINED
+/* The run-time engine's absolute time, 16 bytes whose inside is the engine's. */
+typedef struct {
+    uint64_t opaque[2];
+} QEXAbsoluteTime;
+#endif
+struct _FILETIME; /* the Windows FILETIME, from <windows.h> */
+
+/* Conversions between the engine's absolute time and: ANSI time (seconds
+ * since 1900-01-01, 0..2^32-1 in a 64-bit value), CNV time (100-ns ticks since
+ * 1601-01-01, 0..2^63-1) and FILETIME. 0 on success; -5206 for a null out
+ * pointer; -14 for a value out of range; -5027, -104 or -5095 for the engine's
+ * other failures. */
+int QEXAbsoluteTimeToQEXANSITime(QEXAbsoluteTime absoluteTime, int64_t *ansiTime);
+int QEXAbsoluteTimeFromQEXANSITime(int64_t ansiTime, QEXAbsoluteTime *absoluteTime);
+int QEXAbsoluteTimeToCNVTime(QEXAbsoluteTime absoluteTime, uint64_t *cnvTime);
+int QEXAbsoluteTimeFromCNVTime(uint64_t cnvTime, QEXAbsoluteTime *absoluteTime);
+int QEXAbsoluteTimeToFILETIME(QEXAbsoluteTime absoluteTime, struct _FILETIME *fileTime);
+int QEXAbsoluteTimeFromFILETIME(struct _FILETIME fileTime, QEXAbsoluteTime *absoluteTime);
+
+/* Byte order of this (little-endian) host. */
+int HostIsBigEndian(void);
+int HostIsLittleEndian(void);
+uint16_t ToOtherEndian16(uint16_t value);
+uint32_t ToOtherEndian32(uint32_t value);
+uint64_t ToOtherEndian64(uint64_t value);
+uint16_t ToLittleEndian16(uint16_t value);
+uint32_t ToLittleEndian32(uint32_t value);
+uint64_t ToLittleEndian64(uint64_t value);
+uint16_t ToBigEndian16(uint16_t value);
+uint32_t ToBigEndian32(uint32_t value);
+uint64_t ToBigEndian64(uint64_t value);
+
 /* ================================ strings ================================ */
 
 /* NUL-terminated narrow texts in the process code page. While
@@ -217,6 +262,28 @@ int BinSearch(const void *array, size_t numElements, size_t elementSize, const v
               CompareFunction compareFunction);
 
 /* ====================== shared globals and start-up ====================== */
+
+/* Two process-wide pointer-sized values, each in a thread-safe variable of
+ * the engine. Initialize creates the variable (replacing any earlier handle),
+ * Uninitialize discards it; GetPointerTo locks it and returns the value's
+ * address (null when the engine gives none) until ReleasePointerTo on the
+ * same thread; Set and Get lock for themselves. Statuses are the engine's. */
+int InitializeTsvPanelsWithLinkedCallbacksList(void);
+int UninitializeTsvPanelsWithLinkedCallbacksList(void);
+void **GetPointerToTsvPanelsWithLinkedCallbacksList(void);
+int ReleasePointerToTsvPanelsWithLinkedCallbacksList(void);
+int SetTsvPanelsWithLinkedCallbacksList(void *value);
+void *GetTsvPanelsWithLinkedCallbacksList(void);
+
+int InitializeMsgCBHandlers(void);
+int UninitializeMsgCBHandlers(void);
+void **GetPointerToMsgCBHandlers(void);
+int ReleasePointerToMsgCBHandlers(void);
+int SetMsgCBHandlers(void *value);
+void *GetMsgCBHandlers(void);
+
+/* The toolbox's start-up entry: returns 0. */
+int ToolboxInit(void);
 
 #ifdef __cplusplus
 }
