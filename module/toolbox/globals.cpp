@@ -42,6 +42,7 @@ namespace toolbox {
 
 volatile unsigned char g_globals_initialised = 0;
 CmtTLVHandle g_thread_record_variable = 0;
+DWORD g_record_slot = TLS_OUT_OF_INDEXES;
 
 } // namespace toolbox
 
@@ -81,6 +82,8 @@ void exit_cleanup(void)
         UninitializeTsvPanelsWithLinkedCallbacksList();
         UninitializeMsgCBHandlers();
     }
+    if (toolbox::g_record_slot != TLS_OUT_OF_INDEXES) TlsFree(toolbox::g_record_slot);
+    toolbox::g_record_slot = TLS_OUT_OF_INDEXES;
     toolbox::g_thread_record_variable = 0;
     g_panels_with_linked_callbacks = 0;
     g_message_callback_handlers = 0;
@@ -120,6 +123,7 @@ void toolbox::initialise_globals()
     initial.seed = kInitialSeed;
     initial.reseed = 1;
     CmtNewThreadLocalVar(sizeof initial, &initial, record_cleanup, nullptr, &g_thread_record_variable);
+    g_record_slot = TlsAlloc();
     InitializeTsvPanelsWithLinkedCallbacksList();
     SetTsvPanelsWithLinkedCallbacksList(nullptr);
     InitializeMsgCBHandlers();

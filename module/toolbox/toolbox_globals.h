@@ -5,8 +5,12 @@
  * 224-byte record per thread, made by the engine from the initial contents on
  * the thread's first access. The variable and the two shared thread-safe
  * variables are created once per process on the first call of
- * thread_record(); after that a call costs one read of the initialised flag
- * and one engine look-up, without any lock.
+ * thread_record(). The engine's look-up of a thread's record is made once per
+ * thread: the record's address is then kept in a Windows TLS slot of the
+ * module, so that a call costs one read of the initialised flag and one
+ * TlsGetValue, without any lock. The slot is allocated with the globals and
+ * freed when the exit clean-up discards the records; a thread's value goes
+ * with the thread, whose record the engine frees when it ends.
  *
  * The first call registers an exit function, so the exit-function library
  * must be open: the loader entry opens it in the DLL; a program that links
@@ -15,6 +19,7 @@
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
+#include <windows.h>
 #include "qex_rte.h"
 
 namespace toolbox {
@@ -44,12 +49,21 @@ extern CmtTLVHandle g_thread_record_variable;
 /* Creates the globals if no thread has yet (latecomers wait in 10-ms sleeps). */
 void initialise_globals();
 
+/* The TLS slot that keeps each thread's record once the engine has given it
+ * (TLS_OUT_OF_INDEXES when none could be had: every call then asks the engine). */
+extern DWORD g_record_slot;
+
 /* The calling thread's record (a ThreadRecord), or null when the engine gives none. */
 inline void *thread_record()
 {
-    if (!__atomic_load_n(&g_globals_initialised, __ATOMIC_ACQUIRE)) initialise_globals();
+    if (__atomic_load_n(&g_globals_initialised, __ATOMIC_ACQUIRE)) {
+        if (void *kept = TlsGetValue(g_record_slot)) return kept;
+    } else {
+        initialise_globals();
+    }
     void *record = nullptr;
     if (CmtGetThreadLocalVar(g_thread_record_variable, &record) < 0) return nullptr;
+    TlsSetValue(g_record_slot, record);
     return record;
 }
 
