@@ -23,6 +23,9 @@ void read_thread_position(standin_dbg_stop_t &stop);
 /* The calling thread's debug thread environment from the engine, or null. */
 unsigned char *thread_environment();
 
+/* Waits for a held arrival of one thread not reported before and reports it. */
+bool wait_stop_of(uint32_t thread_id, uint32_t timeout_ms, standin_dbg_stop_t &stop);
+
 void reset_arrivals();
 void reset_log();
 

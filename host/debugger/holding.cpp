@@ -105,6 +105,22 @@ extern "C" int standin_dbg_wait_stop(uint32_t timeout_ms, standin_dbg_stop_t *st
     return 1;
 }
 
+bool dbg::wait_stop_of(uint32_t thread_id, uint32_t timeout_ms, standin_dbg_stop_t &stop)
+{
+    std::unique_lock<std::mutex> lock(g_lock);
+    auto unreported = [&] {
+        return std::find_if(g_held.begin(), g_held.end(), [&](const Arrival &a) {
+            return !a.reported && !a.released && a.stop.thread_id == thread_id;
+        });
+    };
+    if (!g_changed.wait_for(lock, std::chrono::milliseconds(timeout_ms), [&] { return unreported() != g_held.end(); }))
+        return false;
+    auto it = unreported();
+    it->reported = true;
+    stop = it->stop;
+    return true;
+}
+
 extern "C" int standin_dbg_release(uint64_t id)
 {
     std::lock_guard<std::mutex> guard(g_lock);

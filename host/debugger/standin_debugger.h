@@ -102,6 +102,28 @@ STANDIN_DBG_API long standin_dbg_arrivals(int kind);
  * an access violation by writing to an unmapped address; one shot. */
 STANDIN_DBG_API void standin_dbg_fault_next_barrier(uint32_t thread_id, volatile unsigned char *entry);
 
+/* ---- value displays ---- */
+
+/* The value-display table (rows of __qex_smart_type_t: int32 property,
+ * pointer value, size_t size) that one unit of a loaded module defines,
+ * found as a debugger finds it: the private symbol "__qex_smart_types" that
+ * follows the unit's file record in the symbol table of the module's file.
+ * `unit` is the unit's source file name without its extension. Stores the
+ * number of rows (every row from the first up to the first that is not a
+ * well-formed row: a known property code, a text whose size is its length
+ * plus one, a function in the image, a member start without value) and
+ * returns the table's address, or null when the unit has no table. */
+STANDIN_DBG_API const void *standin_dbg_smart_type_table(HMODULE module, const char *unit, size_t *rows);
+
+/* Runs a value display the way the debugger does: the thread held at the
+ * arrival *stop runs display(variable, index) as the call evaluation of its
+ * stoppoint and stops again; the answers are the "@{smart_type|%p:12}@"
+ * messages it sent meanwhile. Returns how many it sent (the last one's
+ * pointer in *answer), or -1 when the thread did not stop again within
+ * timeout_ms. *stop becomes the new arrival that holds the thread. */
+STANDIN_DBG_API int standin_dbg_run_display(standin_dbg_stop_t *stop, const void *display, const void *variable,
+                                            intptr_t index, uint32_t timeout_ms, void **answer);
+
 /* Releases every held thread, clears the log, the counts, a pending fault and
  * the control block, and restores the default holding. */
 STANDIN_DBG_API void standin_dbg_reset(void);

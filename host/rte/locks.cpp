@@ -2,13 +2,16 @@
  * Windows critical section). Handles are small positive integers; every
  * operation returns a negative status on failure. */
 #include "rte_internal.h"
+#include "displays_internal.h"
 #include <atomic>
+#include <cstring>
 
 namespace {
 
 constexpr int kInvalidHandle = -45;
 constexpr int kOutOfMemory = -12;
 constexpr int kLockFailed = -50;
+constexpr int kInvalidAttribute = -2;
 
 struct Lock {
     CRITICAL_SECTION section;
@@ -101,6 +104,19 @@ extern "C" int standin_CmtDiscardLock(int handle)
     DeleteCriticalSection(&l->section);
     delete l;
     InterlockedDecrement(&g_live_locks);
+    return 0;
+}
+
+/* Attribute 1: the id of the thread holding the lock, 0 when it is free; the
+ * system keeps it in the critical section while a thread is inside. */
+extern "C" int standin_CmtGetLockAttribute(int handle, int attribute, void *value)
+{
+    rte::note_display_switches();
+    Lock *l = find(handle);
+    if (!l) return kInvalidHandle;
+    if (attribute != 1 || !value) return kInvalidAttribute;
+    auto holder = static_cast<unsigned int>(reinterpret_cast<uintptr_t>(l->section.OwningThread));
+    std::memcpy(value, &holder, sizeof holder);
     return 0;
 }
 

@@ -87,6 +87,18 @@ STANDIN_RTE_API long standin_rte_tlvs_created(void);
 STANDIN_RTE_API void standin_rte_force_time_status(int status);
 
 /* ---- value displays: queues, lock attributes, TCP conversations ---- */
+/* The first slot of a thread-safe queue's storage (the engine's CmtNewTSQ,
+ * CmtWriteTSQData, CmtReadTSQData and CmtDiscardTSQ build and fill queues),
+ * or null for an unknown handle. */
+STANDIN_RTE_API void *standin_rte_tsq_storage(intptr_t queue);
+/* Opens a TCP conversation whose peer the engine knows by this host name and
+ * address (null = unknown); returns its handle, from 1. No socket is opened. */
+STANDIN_RTE_API unsigned int standin_rte_tcp_open(const char *peer_name, const char *peer_address);
+STANDIN_RTE_API int standin_rte_tcp_close(unsigned int conversation);
+/* The break-on switches as the last engine call serving a value display found
+ * them (1 library errors, 2 protection errors, 4 first-chance exceptions), or
+ * -1 when no such call came since the last read; reading clears the record. */
+STANDIN_RTE_API int standin_rte_display_switches_seen(void);
 
 /* ---- object registry and conversions ---- */
 

@@ -190,6 +190,24 @@ QEX_RTE_IMPORT int QEXAbsoluteTimeFromTimeUnit(int64_t value, int epoch_year, un
                                                QEXAbsoluteTime *time);
 
 /* ---- thread-safe queues, lock attributes, TCP conversations (value displays) ---- */
+/* Handles of thread-safe queues are pointer-sized. */
+typedef intptr_t CmtTSQHandle;
+/* Attribute 1: the identifier of the thread holding the lock (unsigned int), 0 when free. */
+QEX_RTE_IMPORT int CmtGetLockAttribute(CmtThreadLockHandle lock, int attribute, void *value);
+/* Attributes 3 (capacity in items), 4 (item size in bytes) and 5 (items in
+ * the queue), each written as a size_t; the engine waits up to timeout_ms
+ * for a queue that another thread is reading. */
+QEX_RTE_IMPORT int CmtGetTSQAttributeEx(CmtTSQHandle queue, int attribute, void *value, int timeout_ms);
+/* The oldest item's address and how many items follow it before the storage
+ * wraps; the queue stays held by the caller until the release, which takes
+ * items_read items out. */
+QEX_RTE_IMPORT int CmtGetTSQReadPtr(CmtTSQHandle queue, void **read_pointer, int *readable);
+QEX_RTE_IMPORT int CmtReleaseTSQReadPtr(CmtTSQHandle queue, int items_read);
+/* The peer of a TCP conversation, copied (and cut) into size bytes; negative when unknown. */
+QEX_RTE_IMPORT int GetTCPPeerName(unsigned int conversation, char *name, size_t size);
+QEX_RTE_IMPORT int GetTCPPeerAddr(unsigned int conversation, char *address, size_t size);
+/* The C library's ctime on a signed 64-bit time; null when it cannot convert. */
+QEX_RTE_IMPORT char *qex_rte_ctime(const int64_t *time);
 
 /* ---- object registry and conversions ---- */
 

@@ -52,6 +52,8 @@ void __qex_iw_load(void *unused_1, void *unused_2);
 void __qex_restrict_debugging(HMODULE owner, int32_t restricted);
 void __qex_pharlap_enter_rtmain(void *function, void *seh_info, uint32_t id, void *handle);
 void __qex_pharlap_leave_rtmain(void *function, void *seh_info, uint32_t id, void *handle);
+/* Link anchor: references the run-time unit's value displays. */
+void __qex_smart_type_reference(void);
 
 /* ---- the message channel and module registration ---- */
 

@@ -11,9 +11,13 @@
 #include <string.h>
 #include "debug_support.h"
 
-namespace {
+/* Marks this unit as hidden from the debugger's source view (a private
+ * symbol of exactly this name, looked up with the unit). */
+extern "C" {
+[[maybe_unused]] __attribute__((used)) static void __qex_hide_this_file(void) {}
+}
 
-[[maybe_unused]] __attribute__((used)) void __qex_hide_this_file() {}
+namespace {
 
 constexpr DWORD kFileNameSize = 4096;
 

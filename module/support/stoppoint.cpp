@@ -19,6 +19,7 @@
 #include "cnode_helper.h"
 #include "debug_support.h"
 #include "qex_rte.h"
+#include "smart_types.h"
 
 extern "C" {
 volatile uint8_t __qex_global_flag = 0;
@@ -27,6 +28,12 @@ volatile int32_t __qex_gw_c_abort_flag = 0;
 volatile int32_t __qex_gw_c_abort_tlv_handle = 0;
 char __qex_call_message[4096] = {};
 HMODULE __qex_module_owner = nullptr;
+}
+
+/* Marks this unit as hidden from the debugger's source view (a private
+ * symbol of exactly this name, looked up with the unit). */
+extern "C" {
+[[maybe_unused]] __attribute__((used)) static void __qex_hide_this_file(void) {}
 }
 
 namespace {
@@ -38,9 +45,6 @@ constexpr DWORD kBarrierPollMilliseconds = 100;
 
 const char kUpdateWatchpoints[] = "@{update_watchpoints:}@";
 const char kCallReset[] = "@{call|reset:6}@";
-
-/* Marks this unit as hidden from the debugger's source view. */
-[[maybe_unused]] __attribute__((used)) void __qex_hide_this_file() {}
 
 Control *control_block() { return static_cast<Control *>(__DBG_GetDebuggerControlVars()); }
 
@@ -149,6 +153,9 @@ extern "C" void __qex_stoppoint_implementation(volatile unsigned char *entry, vo
     hold_for_debugger(c, entry, reinterpret_cast<uintptr_t>(return_address_slot[-1]));
     SetLastError(last_error);
 }
+
+/* Keeps the run-time types' value displays, and their table, in the module. */
+extern "C" void __qex_smart_type_reference(void) { __qex_smart_type_default_types(); }
 
 extern "C" uint8_t __qex_debugger_is_present(void) { return __qex_debugger_present; }
 

@@ -15,6 +15,10 @@
  *     leaves its handle 0, and its operations fail with the engine's status.
  *   - The initialised flag is published with release order after every
  *     creation, so a thread that reads it set sees the handles.
+ *   - Each thread caches its record's address in a Windows TLS slot of the
+ *     module; the slot is cleared whenever the engine discards that record
+ *     (on the ending thread, or in every thread by freeing the slot's index
+ *     when the globals are discarded), so a cached address is always live.
  *   - The access functions pass the engine's statuses through; GetPointerTo
  *     leaves the variable locked until ReleasePointerTo on the same thread.
  *   - A record is cleaned up (its block freed with the engine's free, its
@@ -26,10 +30,14 @@
  *     touch the record, only the block it was given.
  *   - At exit, unless the engine has been detached, the records' variable and
  *     both thread-safe variables are discarded; the globals then count as not
- *     created, so a later use would create them afresh. */
+ *     created, so a later use would create them afresh.
+ *   - A private function, kept by the compiler although nothing calls it,
+ *     references the list display's anchor, so every module that carries the
+ *     toolbox also carries the list display. */
 #include <windows.h>
 #include "cnode_startup.h"
 #include "qex_rte.h"
+#include "smart_types.h"
 #include "toolbox.h"
 #include "toolbox_globals.h"
 #include "toolbox_internal.h"
@@ -42,7 +50,7 @@ namespace toolbox {
 
 volatile unsigned char g_globals_initialised = 0;
 CmtTLVHandle g_thread_record_variable = 0;
-DWORD g_record_slot = TLS_OUT_OF_INDEXES;
+DWORD g_record_cache = TLS_OUT_OF_INDEXES;
 
 } // namespace toolbox
 
@@ -54,6 +62,8 @@ volatile long g_globals_claimed = 0;
 CmtTSVHandle g_panels_with_linked_callbacks = 0;
 CmtTSVHandle g_message_callback_handlers = 0;
 
+[[gnu::used]] void link_list_display() { __qex_toolbox_smart_type_default_types(); }
+
 constexpr int kRecordCleanupTimeoutMs = 2000;
 constexpr DWORD kClaimPollMs = 10;
 
@@ -62,6 +72,7 @@ void free_detached_block(void *block) { qex_rte_free(block); }
 /* The engine's discard callback of the records' variable. */
 void record_cleanup(void *record_pointer, int reason, void *, unsigned int thread_id)
 {
+    if (reason == CMT_TLV_THREAD_ENDING) TlsSetValue(toolbox::g_record_cache, nullptr);
     auto *record = static_cast<ThreadRecord *>(record_pointer);
     if (!record || (!record->block && record->block_count <= 0)) return;
     void *block = record->block;
@@ -82,8 +93,8 @@ void exit_cleanup(void)
         UninitializeTsvPanelsWithLinkedCallbacksList();
         UninitializeMsgCBHandlers();
     }
-    if (toolbox::g_record_slot != TLS_OUT_OF_INDEXES) TlsFree(toolbox::g_record_slot);
-    toolbox::g_record_slot = TLS_OUT_OF_INDEXES;
+    if (toolbox::g_record_cache != TLS_OUT_OF_INDEXES) TlsFree(toolbox::g_record_cache);
+    toolbox::g_record_cache = TLS_OUT_OF_INDEXES;
     toolbox::g_thread_record_variable = 0;
     g_panels_with_linked_callbacks = 0;
     g_message_callback_handlers = 0;
@@ -119,17 +130,25 @@ void toolbox::initialise_globals()
         while (!__atomic_load_n(&g_globals_initialised, __ATOMIC_ACQUIRE)) Sleep(kClaimPollMs);
         return;
     }
+    g_record_cache = TlsAlloc();
     ThreadRecord initial = {};
     initial.seed = kInitialSeed;
     initial.reseed = 1;
     CmtNewThreadLocalVar(sizeof initial, &initial, record_cleanup, nullptr, &g_thread_record_variable);
-    g_record_slot = TlsAlloc();
     InitializeTsvPanelsWithLinkedCallbacksList();
     SetTsvPanelsWithLinkedCallbacksList(nullptr);
     InitializeMsgCBHandlers();
     SetMsgCBHandlers(nullptr);
     __QEX_LinkName_atexit(exit_cleanup);
     __atomic_store_n(&g_globals_initialised, 1, __ATOMIC_RELEASE);
+}
+
+void *toolbox::thread_record_from_engine()
+{
+    void *record = nullptr;
+    if (CmtGetThreadLocalVar(g_thread_record_variable, &record) < 0 || !record) return nullptr;
+    TlsSetValue(g_record_cache, record);
+    return record;
 }
 
 extern "C" {

@@ -5,12 +5,12 @@
  * 224-byte record per thread, made by the engine from the initial contents on
  * the thread's first access. The variable and the two shared thread-safe
  * variables are created once per process on the first call of
- * thread_record(). The engine's look-up of a thread's record is made once per
- * thread: the record's address is then kept in a Windows TLS slot of the
- * module, so that a call costs one read of the initialised flag and one
- * TlsGetValue, without any lock. The slot is allocated with the globals and
- * freed when the exit clean-up discards the records; a thread's value goes
- * with the thread, whose record the engine frees when it ends.
+ * thread_record(); after that a call costs one read of the initialised flag
+ * and one read of a Windows thread-local slot in which each thread keeps the
+ * address the engine gave it, without any lock. The slot is cleared when the
+ * engine discards the thread's record (the record's clean-up runs on the
+ * ending thread) and freed, which clears it in every thread, when the globals
+ * are discarded at exit; an empty slot sends the call to the engine.
  *
  * The first call registers an exit function, so the exit-function library
  * must be open: the loader entry opens it in the DLL; a program that links
@@ -45,26 +45,22 @@ inline constexpr int32_t kInitialSeed = 0x38589391;
 extern volatile unsigned char g_globals_initialised;
 /* The engine's thread-local variable of the records; valid once initialised. */
 extern CmtTLVHandle g_thread_record_variable;
+/* The Windows TLS index of each thread's cached record address
+ * (TLS_OUT_OF_INDEXES when none could be had: every call asks the engine). */
+extern DWORD g_record_cache;
 
 /* Creates the globals if no thread has yet (latecomers wait in 10-ms sleeps). */
 void initialise_globals();
 
-/* The TLS slot that keeps each thread's record once the engine has given it
- * (TLS_OUT_OF_INDEXES when none could be had: every call then asks the engine). */
-extern DWORD g_record_slot;
+/* The calling thread's record from the engine, cached for the thread. */
+void *thread_record_from_engine();
 
 /* The calling thread's record (a ThreadRecord), or null when the engine gives none. */
 inline void *thread_record()
 {
-    if (__atomic_load_n(&g_globals_initialised, __ATOMIC_ACQUIRE)) {
-        if (void *kept = TlsGetValue(g_record_slot)) return kept;
-    } else {
-        initialise_globals();
-    }
-    void *record = nullptr;
-    if (CmtGetThreadLocalVar(g_thread_record_variable, &record) < 0) return nullptr;
-    TlsSetValue(g_record_slot, record);
-    return record;
+    if (!__atomic_load_n(&g_globals_initialised, __ATOMIC_ACQUIRE)) initialise_globals();
+    if (void *record = TlsGetValue(g_record_cache)) return record;
+    return thread_record_from_engine();
 }
 
 } // namespace toolbox
