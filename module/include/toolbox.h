@@ -387,6 +387,53 @@ char *ULongLongToBinStr(unsigned long long value, char *buffer);
 
 /* ================================ numbers ================================ */
 
+/* Data-type codes of GetDataTypeSize, ConvertArrayType and TransposeData:
+ * 0 int8, 1 int32, 2 int16, 3 float, 4 double, 6 uint16, 7 uint32, 8 uint8;
+ * 5, 9, 10, 12 and 13 are 8-byte types that are not converted; 11 and codes
+ * above 13 are invalid. */
+
+/* Tolerant comparisons: 1e-8 for doubles, 1e-6 for the FP32_ family.
+ * Compare gives -1, 0 or 1; the others 1 or 0. */
+int FP_Compare(double a, double b);
+int FP_EQ(double a, double b);
+int FP_GT(double a, double b);
+int FP_GE(double a, double b);
+int FP_LT(double a, double b);
+int FP_LE(double a, double b);
+int FP32_Compare(float a, float b);
+int FP32_EQ(float a, float b);
+int FP32_GT(float a, float b);
+int FP32_GE(float a, float b);
+int FP32_LT(float a, float b);
+int FP32_LE(float a, float b);
+
+/* low when value < low, high when high < value, else value. */
+double Pin(double value, double low, double high);
+
+/* A pseudo-random value in [minimum, maximum) from the calling thread's
+ * generator; minimum when maximum < minimum. */
+double Random(double minimum, double maximum);
+/* Restarts the calling thread's generator from seed (0: from the clock). */
+void SetRandomSeed(int seed);
+
+double PositiveInfinity(void);
+double NegativeInfinity(void);
+double NotANumber(void);
+int IsNotANumber(double value);
+/* 1 for +infinity, -1 for -infinity, else 0. */
+int IsInfinity(double value);
+int IsFinite(double value);
+
+/* Element size of a data-type code; an invalid code is reported with the
+ * toolbox assertion (the program ends) and gives 0. */
+int GetDataTypeSize(int dataType);
+void ConvertArrayType(const void *sourceArray, int sourceDataType, void *targetArray, int targetDataType,
+                      size_t numberOfElements);
+/* Rearranges interleaved data of numberOfChannels channels into one block per
+ * channel, in place; the first numberOfPoints % numberOfChannels channels
+ * hold one element more. */
+void TransposeData(void *dataArray, int dataType, size_t numberOfPoints, int numberOfChannels);
+
 /* Exchanges the bytes of two ranges: 8 bytes at a time when both addresses and
  * the count are multiples of 8, else 4 at a time when all three are multiples
  * of 4, else byte by byte. */
@@ -401,6 +448,50 @@ void InsertionSort(void *array, size_t numElements, size_t elementSize, CompareF
  * above 2147483647. compareFunction gets the item first, the element second. */
 int BinSearch(const void *array, size_t numElements, size_t elementSize, const void *itemPtr,
               CompareFunction compareFunction);
+
+/* Processes events until the engine's Timer has advanced by the given time. */
+void DelayWithEventProcessing(double numberOfSeconds);
+/* The current local time or date in the user's default format; the number of
+ * characters written, 0 when the buffer is too small. */
+int InternationalTime(char *timeString, size_t bufferSize);
+int InternationalDate(char *dateString, size_t bufferSize);
+/* Switches break-on-library-errors on or off; returns the previous setting. */
+int SetBOLE(int on);
+
+double Pi(void);
+double TwoPi(void);
+double HalfPi(void);
+double ThreeHalvesPi(void);
+double ReciprocalOfPi(void);
+double LnOfPi(void);
+double Log10OfPi(void);
+double Euler(void);
+double ReciprocalOfEuler(void);
+double Log10OfEuler(void);
+double Ln10(void);
+double Ln2(void);
+double PlanckConstant(void);
+double ElementaryCharge(void);
+double SpeedOfLight(void);
+double GravitationalConstant(void);
+double AvogadroConstant(void);
+double RydbergConstant(void);
+double MolarGasConstant(void);
+
+double DegToRad(double x);
+double RadToDeg(double x);
+double CelsiusToKelvin(double x);
+double KelvinToCelsius(double x);
+double CelsiusToFahrenheit(double x);
+double FahrenheitToCelsius(double x);
+double MetersToFeet(double x);
+double FeetToMeters(double x);
+double KilometersToMiles(double x);
+double MilesToKilometers(double x);
+double KilogramsToPounds(double x);
+double PoundsToKilograms(double x);
+double LitersToGallons(double x);
+double GallonsToLiters(double x);
 
 /* ====================== shared globals and start-up ====================== */
 
