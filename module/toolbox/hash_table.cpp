@@ -69,6 +69,7 @@
 #include <cstring>
 #include "toolbox.h"
 #include "hash_table_layout.h"
+#include "hash_table_internal.h"
 #include "toolbox_internal.h"
 
 namespace {

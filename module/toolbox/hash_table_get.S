@@ -2,7 +2,7 @@
  *
  * The common lookup, by hand: a present 8-byte fixed key under the table's
  * own hash, a value of at most 32 bytes, every argument good. The key's
- * lookup chain is picked by toolbox::spread8 (toolbox_internal.h).
+ * lookup chain is picked by toolbox::spread8 (hash_table_internal.h).
  * Everything else, errors and absent keys included, jumps with the arguments
  * untouched to hash_table_get_item_checked, which makes every check in order:
  * until the key is found, only rax, r10, r11 and the flags change.
