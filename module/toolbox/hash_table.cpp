@@ -736,6 +736,33 @@ void print_bytes(const unsigned char *bytes, size_t count)
     return kOk;
 }
 
+/* The common get in C++: a present 8-byte key under the table's own hash,
+ * a value of at most 32 bytes, every argument good; everything else takes
+ * the checked path. */
+[[gnu::always_inline]] inline int get_item_compiled(HashTableType table, const void *key, void *valueBuffer,
+                                                    size_t bufferSize)
+{
+    if (table && key && valueBuffer && table->magic == kTableMagic && bufferSize > table->fastGetGate) {
+        Entry *entry = table->lookupHeads[spread8(key) & table->lookupMask];
+        if (entry) {
+            uint64_t wanted = *static_cast<const volatile uint64_t *>(key);
+            uint64_t stored;
+            std::memcpy(&stored, entry_key(entry), sizeof stored);
+            Entry *next = entry->link;
+            entry = stored == wanted ? entry : next;
+            asm("" : "+r"(entry));
+            for (; entry; entry = entry->link) {
+                std::memcpy(&stored, entry_key(entry), sizeof stored);
+                if (stored == wanted) {
+                    toolbox::copy_upto32(valueBuffer, entry_key(entry) + 8, table->fastGetValueSize);
+                    return kOk;
+                }
+            }
+        }
+    }
+    return get_item_general(table, key, valueBuffer, bufferSize);
+}
+
 double percent_or_zero(double threshold) { return threshold == kDisabled ? 0.0 : threshold * 100.0; }
 
 } // namespace
@@ -1078,6 +1105,16 @@ void HashTablePrint(HashTableType table)
  * pointer stays good until the pair is removed or the table disposed. Writing
  * through it changes the value without counting as a change of the table:
  * open iterators stay valid. */
+[[gnu::optimize("omit-frame-pointer")]] int toolbox::hash_table_get_compiled(HashTableType table, const void *key, void *valueBuffer, size_t bufferSize)
+{
+    return get_item_compiled(table, key, valueBuffer, bufferSize);
+}
+
+int toolbox::hash_table_get_checked(HashTableType table, const void *key, void *valueBuffer, size_t bufferSize)
+{
+    return get_item_general(table, key, valueBuffer, bufferSize);
+}
+
 void *toolbox::hash_table_value_in_place(HashTableType table, const void *key)
 {
     if (!valid(table) || !key) return nullptr;

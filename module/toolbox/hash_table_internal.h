@@ -68,4 +68,9 @@ uint32_t lookup3_hashlittle_seeded(const void *key, size_t length, uint32_t init
  * table invalid. Good until the pair is removed or the table disposed. */
 void *hash_table_value_in_place(HashTableType table, const void *key);
 
+/* HashTableGetItem's common path compiled from C++, for comparison with the
+ * assembly. */
+int hash_table_get_checked(HashTableType table, const void *key, void *valueBuffer, size_t bufferSize);
+int hash_table_get_compiled(HashTableType table, const void *key, void *valueBuffer, size_t bufferSize);
+
 } // namespace toolbox

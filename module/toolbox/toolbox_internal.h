@@ -11,6 +11,7 @@
 #include <stddef.h>
 #include <stdint.h>
 #include <cstring>
+#include <emmintrin.h>
 #include "qex_rte.h"
 #include "toolbox.h"
 
@@ -61,11 +62,10 @@ inline void copy_upto32(void *to, const void *from, size_t n)
     auto *d = static_cast<unsigned char *>(to);
     const auto *s = static_cast<const unsigned char *>(from);
     if (n >= 16) {
-        unsigned char head[16], tail[16];
-        __builtin_memcpy(head, s, 16);
-        __builtin_memcpy(tail, s + n - 16, 16);
-        __builtin_memcpy(d, head, 16);
-        __builtin_memcpy(d + n - 16, tail, 16);
+        __m128i head = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s));
+        __m128i tail = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s + n - 16));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(d), head);
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(d + n - 16), tail);
     } else if (n >= 8) {
         uint64_t head, tail;
         __builtin_memcpy(&head, s, 8);
