@@ -14,12 +14,8 @@
  *     them (iteration, printing, the bucket sizes, the load, the chain limit,
  *     the order in which a resize moves pairs);
  *   - its entry (link, key copy, value copy) in the lookup chains, two per
- *     bucket, which serve get, find, insert and remove. An 8-byte key under the table's own
- *     hash is placed there by spread8, two multiplications, rather than by
- *     lookup3: a run of independent gets is bounded by how many lookups the
- *     processor keeps in flight, and lookup3's thirty-odd instructions halved
- *     that number. Any other key is placed by its hash under the table's
- *     hash function.
+ *     bucket, which serve get, find, insert and remove (see "the lookup
+ *     index" below).
  *
  * Invariants kept by every operation:
  *   - bucketCount is a power of two, minBuckets <= bucketCount <= 2^31;
@@ -68,7 +64,6 @@
 #include <cstdio>
 #include <cstring>
 #include "toolbox.h"
-#include "hash_table_layout.h"
 #include "hash_table_internal.h"
 #include "toolbox_internal.h"
 
@@ -177,23 +172,13 @@ struct HashTableStructTag {
     uint64_t fastGetGate;   /* fastGetValueSize - 1, or all ones when it is 0: one compare admits a buffer size */
 };
 
-/* HashTableGetItem (hash_table_get.S) reads these fields and the entry
- * layout by offset. */
-static_assert(offsetof(HashTableStructTag, magic) == HASH_TABLE_MAGIC_OFFSET);
-static_assert(offsetof(HashTableStructTag, bucketCount) == HASH_TABLE_BUCKET_COUNT_OFFSET);
-static_assert(offsetof(HashTableStructTag, lookupHeads) == HASH_TABLE_LOOKUP_HEADS_OFFSET);
-static_assert(offsetof(HashTableStructTag, fastGetValueSize) == HASH_TABLE_FAST_VALUE_OFFSET);
-static_assert(offsetof(HashTableStructTag, lookupMask) == HASH_TABLE_LOOKUP_MASK_OFFSET);
-static_assert(offsetof(HashTableStructTag, fastGetGate) == HASH_TABLE_FAST_GATE_OFFSET);
-static_assert(kTableMagic == HASH_TABLE_MAGIC_VALUE);
-static_assert(sizeof(Entry) == HASH_ENTRY_KEY_OFFSET && HASH_ENTRY_VALUE_OFFSET == HASH_ENTRY_KEY_OFFSET + 8);
-
 namespace {
 
 using toolbox::engine_calloc;
 using toolbox::engine_free;
 using toolbox::engine_malloc;
 using toolbox::ResourceTrackingSuspended;
+using toolbox::spread8;
 
 bool valid(HashTableType table) { return table && table->magic == kTableMagic; }
 
@@ -217,8 +202,44 @@ unsigned char *entry_value(HashTableType table, Entry *entry)
 
 unsigned char *node_value(HashTableType table, HashNode *node) { return entry_value(table, node->entry); }
 
+uint32_t bucket_index(uint32_t hash, uint32_t bucketCount) { return hash & (bucketCount - 1); }
+
+double load_of(uint32_t used, uint32_t bucketCount)
+{
+    return static_cast<double>(used) / static_cast<double>(bucketCount);
+}
+
+/* ---- the lookup index ----
+ *
+ * The lookup chains find a key's entry for get, find, insert and remove; the
+ * ordered chains, placed by the table's hash function, decide everything the
+ * caller can observe about placement and order.
+ *
+ * Invariants:
+ *   - there are lookupMask + 1 = kLookupChainsPerBucket * bucketCount lookup
+ *     chains, their heads in the same block right behind the ordered heads;
+ *   - every pair's entry is in exactly one lookup chain: chain
+ *     spread8(key) & lookupMask for an 8-byte key under the table's own hash
+ *     (plainFixed8), its hash under the table's hash function & lookupMask for
+ *     any other key; the order within a chain carries no meaning;
+ *   - plainFixed8, fastGetValueSize and fastGetGate follow the key kind, key
+ *     size, value size and hash function (note_hash_function): bufferSize >
+ *     fastGetGate holds exactly when the fast get applies and the buffer takes
+ *     the value;
+ *   - an entry never moves while its pair exists: a resize only relinks it.
+ *
+ * spread8 (hash_table_internal.h) places 8-byte keys: a dozen instructions
+ * where lookup3 takes some thirty, and sequential, aligned and high-bit keys
+ * spread about as well as random ones. */
+
 /* 8-byte fixed keys hashed by the table's own hash take the inlined path. */
 bool is_plain_fixed8(HashTableType table) { return table->plainFixed8 != 0; }
+
+uint32_t hash_with(HashFunction hash, const void *key, size_t length)
+{
+    if (hash == &Lookup3_hashlittle && length == 8) return toolbox::lookup3_hash8(key);
+    return hash(key, length);
+}
 
 /* The lookup heads lie right behind the ordered heads, in the same block. */
 Entry **lookup_heads_of(HashBucket *buckets, uint32_t count)
@@ -227,8 +248,8 @@ Entry **lookup_heads_of(HashBucket *buckets, uint32_t count)
 }
 
 /* Two lookup chains per bucket: a table that grows at the default load holds
- * about 1.5 pairs per bucket, and at half that a lookup more often finds its
- * key at the head of its chain, without a second miss for the successor. */
+ * about 1.5 pairs per bucket, so a lookup chain holds about 0.75 and a lookup
+ * mostly finds its key at the head, without a second miss for the successor. */
 constexpr uint32_t kLookupChainsPerBucket = 2;
 
 /* The bytes of a bucket's heads: its ordered chain's and its lookup chains'. */
@@ -258,26 +279,11 @@ void note_hash_function(HashTableType table, HashFunction hash)
     table->fastGetGate = uint64_t{table->fastGetValueSize} - 1;
 }
 
-uint32_t hash_with(HashFunction hash, const void *key, size_t length)
-{
-    if (hash == &Lookup3_hashlittle && length == 8) return toolbox::lookup3_hash8(key);
-    return hash(key, length);
-}
-
-uint32_t bucket_index(uint32_t hash, uint32_t bucketCount) { return hash & (bucketCount - 1); }
-
-using toolbox::spread8;
-
 /* Where a key's entry is chained for lookups: spread8 for 8-byte keys under
  * the table's own hash, the table's hash otherwise. */
 uint32_t lookup_hash(HashTableType table, const void *key, size_t length)
 {
     return is_plain_fixed8(table) ? spread8(key) : hash_with(table->hash, key, length);
-}
-
-double load_of(uint32_t used, uint32_t bucketCount)
-{
-    return static_cast<double>(used) / static_cast<double>(bucketCount);
 }
 
 /* Where a key's entry is, or would go, among the lookup chains. */
@@ -329,6 +335,13 @@ struct Place {
 [[gnu::always_inline]] inline Place locate(HashTableType table, const void *key)
 {
     return is_plain_fixed8(table) ? locate_fixed8(table, key) : locate_general(table, key);
+}
+
+/* Pushes an entry at the head of lookup chain b. */
+void push_entry(Entry **heads, uint32_t b, Entry *entry)
+{
+    entry->link = heads[b];
+    heads[b] = entry;
 }
 
 /* The ordered chain of a key whose lookup chain is known: the key's hash
@@ -505,13 +518,6 @@ void push_node(HashBucket *buckets, uint32_t b, HashNode *node, uint32_t *used)
     if (!bucket.head) ++*used;
     node->next = bucket.head;
     bucket.head = node;
-}
-
-/* Pushes an entry at the head of lookup chain b. */
-void push_entry(Entry **heads, uint32_t b, Entry *entry)
-{
-    entry->link = heads[b];
-    heads[b] = entry;
 }
 
 int64_t chain_length(const HashNode *node)
@@ -720,7 +726,7 @@ void print_bytes(const unsigned char *bytes, size_t count)
 }
 
 /* HashTableGetItem with every check in its order, for any table and key. */
-[[gnu::noinline]] int get_item_general(HashTableType table, const void *key, void *valueBuffer, size_t bufferSize)
+[[gnu::noinline]] int get_item_checked(HashTableType table, const void *key, void *valueBuffer, size_t bufferSize)
 {
     if (!valid(table)) return kInvalidTable;
     if (!key) return kNullKey;
@@ -736,11 +742,21 @@ void print_bytes(const unsigned char *bytes, size_t count)
     return kOk;
 }
 
-/* The common get in C++: a present 8-byte key under the table's own hash,
- * a value of at most 32 bytes, every argument good; everything else takes
- * the checked path. */
-[[gnu::always_inline]] inline int get_item_compiled(HashTableType table, const void *key, void *valueBuffer,
-                                                    size_t bufferSize)
+/* HashTableGetItem's common case: a present 8-byte key under the table's own
+ * hash, a value of at most 32 bytes, every argument good. Everything else,
+ * errors and absent keys included, goes with the arguments untouched to the
+ * checked path, which makes every check in its order.
+ *
+ * A run of independent gets of a table that does not fit the caches is
+ * bounded by how many of them the processor keeps in flight, which shrinks
+ * with every instruction a get takes; so this path is a leaf that needs no
+ * register saved: the key is read again for the compare rather than kept in
+ * a register across the spread (all four arguments stay live for the checked
+ * path), and whether the head or its successor holds the key is chosen by a
+ * conditional move (the empty asm keeps the compiler from turning the choice
+ * back into a branch, which a random key would mispredict). */
+[[gnu::always_inline]] inline int get_item_fast(HashTableType table, const void *key, void *valueBuffer,
+                                                size_t bufferSize)
 {
     if (table && key && valueBuffer && table->magic == kTableMagic && bufferSize > table->fastGetGate) {
         Entry *entry = table->lookupHeads[spread8(key) & table->lookupMask];
@@ -760,7 +776,7 @@ void print_bytes(const unsigned char *bytes, size_t count)
             }
         }
     }
-    return get_item_general(table, key, valueBuffer, bufferSize);
+    return get_item_checked(table, key, valueBuffer, bufferSize);
 }
 
 double percent_or_zero(double threshold) { return threshold == kDisabled ? 0.0 : threshold * 100.0; }
@@ -851,12 +867,11 @@ int HashTableInsertItem(HashTableType table, const void *key, const void *value)
     return kOk;
 }
 
-/* HashTableGetItem itself is in hash_table_get.S: it serves the common case
- * and hands everything else, with its arguments untouched, to this. */
-int hash_table_get_item_checked(HashTableType table, const void *key, void *valueBuffer, size_t bufferSize);
-int hash_table_get_item_checked(HashTableType table, const void *key, void *valueBuffer, size_t bufferSize)
+/* A leaf without a frame: see get_item_fast. */
+[[gnu::optimize("omit-frame-pointer")]] int HashTableGetItem(HashTableType table, const void *key, void *valueBuffer,
+                                                            size_t bufferSize)
 {
-    return get_item_general(table, key, valueBuffer, bufferSize);
+    return get_item_fast(table, key, valueBuffer, bufferSize);
 }
 
 int HashTableFindItem(HashTableType table, const void *key, int *found)
@@ -1105,14 +1120,9 @@ void HashTablePrint(HashTableType table)
  * pointer stays good until the pair is removed or the table disposed. Writing
  * through it changes the value without counting as a change of the table:
  * open iterators stay valid. */
-[[gnu::optimize("omit-frame-pointer")]] int toolbox::hash_table_get_compiled(HashTableType table, const void *key, void *valueBuffer, size_t bufferSize)
-{
-    return get_item_compiled(table, key, valueBuffer, bufferSize);
-}
-
 int toolbox::hash_table_get_checked(HashTableType table, const void *key, void *valueBuffer, size_t bufferSize)
 {
-    return get_item_general(table, key, valueBuffer, bufferSize);
+    return get_item_checked(table, key, valueBuffer, bufferSize);
 }
 
 void *toolbox::hash_table_value_in_place(HashTableType table, const void *key)

@@ -1,12 +1,11 @@
 /* What the hash table shares with the units that reach into it (the helper
  * runtime's instance registry) and with the lookup3 hash: the table's lookup
- * spread, the lookup3 helpers and the in-place value access. Only the hash
- * table, lookup3 and the registry include this. */
+ * spread, the lookup3 helpers, the in-place value access and the checked get.
+ * Of the module, only the hash table, lookup3 and the registry include this. */
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
 #include "toolbox.h"
-#include "hash_table_layout.h"
 
 namespace toolbox {
 
@@ -45,18 +44,17 @@ inline uint32_t lookup3_hash8(const void *key)
 /* Where the hash table chains an 8-byte key for lookups when the table
  * hashes with its own Lookup3_hashlittle: the key times the golden-ratio
  * constant, an xor of the product's bits 27 and up onto it, times the
- * constant again, upper half. A dozen instructions where lookup3 takes some
- * thirty, and sequential, aligned and high-bit keys spread about as well as
- * random ones (a single multiplication keeps sequential keys in a tenth of
- * the chains). HashTableGetItem's assembly computes the same, with the
- * constants of hash_table_layout.h. */
+ * constant again, upper half. The xor lets the high bits of the first
+ * product reach the upper half of the second, so that sequential keys do not
+ * crowd into a few chains. */
 inline uint32_t spread8(const void *key)
 {
     uint64_t k;
     __builtin_memcpy(&k, key, sizeof k);
-    uint64_t h = k * uint64_t{HASH_SPREAD_MULTIPLIER};
-    h ^= h >> HASH_SPREAD_SHIFT;
-    return static_cast<uint32_t>((h * uint64_t{HASH_SPREAD_MULTIPLIER}) >> 32);
+    constexpr uint64_t kMultiplier = 0x9E3779B97F4A7C15;
+    uint64_t h = k * kMultiplier;
+    h ^= h >> 27;
+    return static_cast<uint32_t>((h * kMultiplier) >> 32);
 }
 
 /* The lookup3 little-endian hash with an arbitrary initial value; the
@@ -68,8 +66,8 @@ uint32_t lookup3_hashlittle_seeded(const void *key, size_t length, uint32_t init
  * table invalid. Good until the pair is removed or the table disposed. */
 void *hash_table_value_in_place(HashTableType table, const void *key);
 
-/* HashTableGetItem's common path compiled from C++, for comparison with the
- * assembly. */
+/* HashTableGetItem without its fast path: every check in its order. The
+ * benchmark compares the two. */
 int hash_table_get_checked(HashTableType table, const void *key, void *valueBuffer, size_t bufferSize);
 int hash_table_get_compiled(HashTableType table, const void *key, void *valueBuffer, size_t bufferSize);
 
