@@ -23,12 +23,16 @@
  *     whose ordered chain is not empty;
  *   - every pair's node is in exactly one ordered chain and its entry in
  *     exactly one lookup chain, each the one its key's hash picks;
- *   - an operation that fails leaves the table exactly as it was: everything
- *     that may fail (pair allocation, the new bucket array of a resize, the
- *     chain limits of a resize) is done or checked before the first change.
- *     In particular a resize never fails part-way, and a failed growth after
- *     an insertion, or a failed shrink after a removal, leaves the table
- *     without the insertion or removal;
+ *   - a resize never fails part-way: everything that may fail (the new
+ *     bucket array, the chain limits) is done or checked before the first
+ *     change;
+ *   - an operation that fails leaves the table exactly as it was, with three
+ *     exceptions, where the failure is that of the resize that follows a
+ *     completed change: a removal whose shrink fails has still removed the
+ *     pair (and copied its value out), a clear whose shrink fails has still
+ *     emptied the table, and a grow threshold whose growth fails stays
+ *     stored. A failed growth after an insertion leaves the table without the
+ *     insertion;
  *   - an iterator slot in use and valid points at an existing node; every
  *     change of the table clears the valid bit of every slot;
  *   - a bucket is only the heads of its chains: all ordered heads first and
@@ -48,8 +52,9 @@
  *     removed; the blocks go back to the engine when the table is cleared,
  *     emptied or disposed. Pairs of string keys, and of large keys or values,
  *     are one engine block each (the node, then the entry).
- *   - A failed attribute change that needed a resize keeps the previous
- *     threshold or hash function.
+ *   - A failed change of the shrink threshold or of the hash function that
+ *     needed a resize keeps the previous one (a hash function stored without
+ *     the rehash would lose every key).
  *   - An iterator created on an empty table is valid and at end: reading or
  *     advancing it reports -5213 until the table changes (then -5210). A slot
  *     that is used again starts from a clean state word.
@@ -541,15 +546,14 @@ struct PreparedResize {
 };
 
 /* Checks that no bucket of the new array would exceed the chain limit when
- * every node but `leaving` moves over. Doubling never merges chains; halving
+ * every node moves over. Doubling never merges chains; halving
  * merges bucket j with j + n/2; a new hash function can put nodes anywhere. */
-bool chains_fit(HashTableType table, const PreparedResize &resize, const HashNode *leaving, uint32_t leavingBucket)
+bool chains_fit(HashTableType table, const PreparedResize &resize)
 {
     if (resize.count > table->bucketCount && resize.hash == table->hash) return true;
     if (resize.hash == table->hash && resize.count == table->bucketCount / 2) {
         for (uint32_t j = 0; j < resize.count; ++j) {
             int64_t merged = chain_length(table->buckets[j].head) + chain_length(table->buckets[j + resize.count].head);
-            if (leaving && (leavingBucket == j || leavingBucket == j + resize.count)) --merged;
             if (merged > kMaxChainLength) return false;
         }
         return true;
@@ -559,7 +563,6 @@ bool chains_fit(HashTableType table, const PreparedResize &resize, const HashNod
     bool fits = true;
     for (uint32_t b = 0; b < table->bucketCount && fits; ++b)
         for (HashNode *node = table->buckets[b].head; node && fits; node = node->next) {
-            if (node == leaving) continue;
             const unsigned char *key = node_key(node);
             uint32_t target = bucket_index(hash_with(resize.hash, key, key_length(table, key)), resize.count);
             uintptr_t counted;
@@ -572,15 +575,14 @@ bool chains_fit(HashTableType table, const PreparedResize &resize, const HashNod
     return fits;
 }
 
-int prepare_resize(HashTableType table, uint64_t count, HashFunction hash, const HashNode *leaving,
-                   uint32_t leavingBucket, PreparedResize *out)
+int prepare_resize(HashTableType table, uint64_t count, HashFunction hash, PreparedResize *out)
 {
     if (count > kMaximumBuckets || count == 0) return kResizeFailed;
     out->count = static_cast<uint32_t>(count);
     out->hash = hash;
     out->buckets = allocate_heads(count);
     if (!out->buckets) return kOutOfMemory;
-    if (!chains_fit(table, *out, leaving, leavingBucket)) {
+    if (!chains_fit(table, *out)) {
         engine_free(out->buckets);
         out->buckets = nullptr;
         return kResizeFailed;
@@ -848,7 +850,7 @@ int HashTableInsertItem(HashTableType table, const void *key, const void *value)
     }
     PreparedResize growth;
     if (grow_enabled(table) && load_of(used_after, table->bucketCount) >= table->growThreshold) {
-        int status = prepare_resize(table, uint64_t{table->bucketCount} * 2, table->hash, nullptr, 0, &growth);
+        int status = prepare_resize(table, uint64_t{table->bucketCount} * 2, table->hash, &growth);
         if (status != kOk) {
             if (fresh) free_pair(table, fresh);
             if (made_slab) drop_newest_slab(table);
@@ -898,14 +900,6 @@ int HashTableRemoveItem(HashTableType table, const void *key, void *valueBuffer,
     HashBucket &bucket = table->buckets[order];
     HashNode *previous = nullptr;
     HashNode *node = node_of_entry(table, place.entry, order, &previous);
-    bool empties_bucket = bucket.head == node && !node->next;
-    uint32_t used_after = table->usedBuckets - (empties_bucket ? 1 : 0);
-    PreparedResize shrink;
-    if (shrink_enabled(table) && table->shrinkThreshold >= load_of(used_after, table->bucketCount) &&
-        halving_allowed(table)) {
-        int status = prepare_resize(table, table->bucketCount / 2, table->hash, node, order, &shrink);
-        if (status != kOk) return status;
-    }
     if (valueBuffer) std::memcpy(valueBuffer, entry_value(table, place.entry), static_cast<size_t>(table->valueSize));
     if (place.previous)
         place.previous->link = place.entry->link;
@@ -915,32 +909,41 @@ int HashTableRemoveItem(HashTableType table, const void *key, void *valueBuffer,
         previous->next = node->next;
     else
         bucket.head = node->next;
+    if (!bucket.head) --table->usedBuckets;
     free_pair(table, node);
     --table->itemCount;
     if (table->itemCount == 0 && pooled(table)) drop_all_slabs(table); /* an emptied table gives its memory back */
-    if (empties_bucket) --table->usedBuckets;
     invalidate_iterators(table);
-    if (shrink.buckets) commit_resize(table, shrink);
+    /* The removal stands even when the shrink fails: a caller frees memory
+     * exactly when memory is short. */
+    if (shrink_enabled(table) && table->shrinkThreshold >= load_of(table->usedBuckets, table->bucketCount) &&
+        halving_allowed(table)) {
+        PreparedResize shrink;
+        int status = prepare_resize(table, table->bucketCount / 2, table->hash, &shrink);
+        if (status != kOk) return status;
+        commit_resize(table, shrink);
+    }
     return kOk;
 }
 
 int HashTableClear(HashTableType table)
 {
     if (!valid(table)) return kInvalidTable;
-    PreparedResize shrink;
-    if (shrink_enabled(table) && halving_allowed(table)) {
-        /* The table is empty once cleared: no chain can overflow. */
-        shrink.count = table->bucketCount / 2;
-        shrink.hash = table->hash;
-        shrink.buckets = allocate_heads(shrink.count);
-        if (!shrink.buckets) return kOutOfMemory;
-    }
     free_all_pairs(table);
     std::memset(table->buckets, 0, heads_bytes(table->bucketCount));
     table->itemCount = 0;
     table->usedBuckets = 0;
     invalidate_iterators(table);
-    if (shrink.buckets) commit_resize(table, shrink);
+    /* The table stays empty even when the shrink fails. An empty table's
+     * chains cannot overflow, so only the allocation can fail. */
+    if (shrink_enabled(table) && halving_allowed(table)) {
+        PreparedResize shrink;
+        shrink.count = table->bucketCount / 2;
+        shrink.hash = table->hash;
+        shrink.buckets = allocate_heads(shrink.count);
+        if (!shrink.buckets) return kOutOfMemory;
+        commit_resize(table, shrink);
+    }
     return kOk;
 }
 
@@ -987,21 +990,21 @@ int HashTableSetAttribute(HashTableType table, int attribute, ...)
     switch (attribute) {
     case HASH_ATTR_GROW_THRESHOLD:
         if (threshold != kDisabled && !(threshold >= 0.5 && threshold <= 1.0)) return kAttributeOutOfRange;
+        table->growThreshold = threshold; /* stays stored when the growth fails */
         if (threshold != kDisabled && load >= threshold)
-            status = prepare_resize(table, uint64_t{table->bucketCount} * 2, table->hash, nullptr, 0, &resize);
+            status = prepare_resize(table, uint64_t{table->bucketCount} * 2, table->hash, &resize);
         if (status != kOk) return status;
-        table->growThreshold = threshold;
         break;
     case HASH_ATTR_SHRINK_THRESHOLD:
         if (threshold != kDisabled && !(threshold >= 0.0 && threshold <= 0.5)) return kAttributeOutOfRange;
         if (threshold != kDisabled && load <= threshold && halving_allowed(table))
-            status = prepare_resize(table, table->bucketCount / 2, table->hash, nullptr, 0, &resize);
+            status = prepare_resize(table, table->bucketCount / 2, table->hash, &resize);
         if (status != kOk) return status;
         table->shrinkThreshold = threshold;
         break;
     default: /* HASH_ATTR_HASH_FUNCTION: rehash at the current bucket count */
         if (!hash) return kAttributeOutOfRange;
-        status = prepare_resize(table, table->bucketCount, hash, nullptr, 0, &resize);
+        status = prepare_resize(table, table->bucketCount, hash, &resize);
         if (status != kOk) return status;
         break;
     }
