@@ -46,9 +46,8 @@
  *     the old one and cannot fail for lack of memory.
  *   - Pairs of a table with small fixed-size keys and values are carved from
  *     pooled engine blocks (see "pair pool" below) instead of one block each:
- *     a lookup then touches densely packed entries without a per-block header
- *     between them, which roughly halves the cost of a lookup that misses the
- *     cache. A pooled pair goes back to its table's free list when it is
+ *     entries lie densely packed, without a per-block header between them,
+ *     so a lookup that misses the cache fetches fewer lines. A pooled pair goes back to its table's free list when it is
  *     removed; the blocks go back to the engine when the table is cleared,
  *     emptied or disposed. Pairs of string keys, and of large keys or values,
  *     are one engine block each (the node, then the entry).
