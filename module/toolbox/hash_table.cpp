@@ -751,11 +751,13 @@ void print_bytes(const unsigned char *bytes, size_t count)
  * A run of independent gets of a table that does not fit the caches is
  * bounded by how many of them the processor keeps in flight, which shrinks
  * with every instruction a get takes; so this path is a leaf that needs no
- * register saved: the key is read again for the compare rather than kept in
- * a register across the spread (all four arguments stay live for the checked
- * path), and whether the head or its successor holds the key is chosen by a
- * conditional move (the empty asm keeps the compiler from turning the choice
- * back into a branch, which a random key would mispredict). */
+ * register saved: the key is read again for the compare (through a volatile
+ * pointer, so that the compiler cannot keep the first read) rather than kept
+ * in a register across the spread, since all four arguments stay live for
+ * the checked path; and whether the head or its successor holds the key is
+ * chosen by a conditional move (the empty asm keeps the compiler from turning
+ * the choice back into a branch, which a random key would mispredict). The
+ * value copy lies right behind the 8-byte key. */
 [[gnu::always_inline]] inline int get_item_fast(HashTableType table, const void *key, void *valueBuffer,
                                                 size_t bufferSize)
 {
