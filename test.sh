@@ -4,4 +4,4 @@ set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 "$root/cmake/setup.sh"
 build="${CNODE_BUILD:-$root/build}"
-exec ctest --test-dir "$build" --output-on-failure -j"$(nproc)" --repeat until-pass:2 "$@"
+exec ctest --test-dir "$build" --output-on-failure -j"$(nproc)" "$@"

@@ -29,7 +29,9 @@ function(cnode_add_test name)
   endif()
   target_link_libraries(${name} PRIVATE ${T_LIBS} gtest gtest_main)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests/common)
-  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
+  # A parameterised test is named by its suite's name generator; without
+  # NO_PRETTY_VALUES the name would also carry gtest's dump of the parameter.
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 NO_PRETTY_VALUES
                        PROPERTIES TIMEOUT 300)
 endfunction()
 

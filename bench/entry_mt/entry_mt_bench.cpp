@@ -1,5 +1,5 @@
-/* The entry point's call cost now that every call registers its instance
- * under the registry lock and binds through the one-time block: one thread on
+/* The entry point's call cost, every call registering its instance under
+ * the registry lock and binding through the one-time block: one thread on
  * one instance, and two threads each on its own instance at the same time
  * (wall time per call of one thread, and per call of both together), each
  * against the bare computation measured in the same process. */

@@ -14,6 +14,7 @@
 #include <unordered_map>
 #include <vector>
 #include "harness.h"
+#include "hash_table_internal.h"
 #include "toolbox.h"
 
 namespace {
@@ -236,6 +237,73 @@ void bench_tables()
                             [](const std::string &k) { return k.c_str(); });
 }
 
+/* HashTableGetItem against its own checked path (every check in order, the
+ * general search) over the same table of 8-byte keys: the fast path stays
+ * only while it wins. Independent lookups show how many lookups the
+ * processor keeps in flight; dependent ones (each key picked by the value the
+ * previous get read) show a single lookup's latency. Many short runs, each
+ * taking the next slice of one long random sequence of present keys, so that
+ * a run seldom straddles a switch to another program and neither side reads
+ * the keys the other has just brought into the cache. */
+void bench_get_paths()
+{
+    constexpr long kPerRun = 10000;
+    constexpr int kRuns = 301;
+    for (long items : {1000L, 100000L}) {
+        std::mt19937_64 random(7);
+        std::vector<uint64_t> keys(static_cast<size_t>(items));
+        for (auto &k : keys) k = random() & ~uint64_t{15};
+        HashTableType table = nullptr;
+        HashTableCreate(0, HASH_KEY_FIXED, 8, sizeof(Value), &table);
+        Value one{1, 2};
+        for (const uint64_t &k : keys) HashTableInsertItem(table, &k, &one);
+        std::vector<uint64_t> lookups;
+        while (lookups.size() < size_t{1} << 20) {
+            std::shuffle(keys.begin(), keys.end(), random);
+            lookups.insert(lookups.end(), keys.begin(), keys.end());
+        }
+        size_t cursor = 0;
+        auto next_slice = [&] {
+            if (cursor + kPerRun > lookups.size()) cursor = 0;
+            const uint64_t *slice = &lookups[cursor];
+            cursor += kPerRun;
+            return slice;
+        };
+
+        using Get = int (*)(HashTableType, const void *, void *, size_t);
+        auto independent = [&](Get get) {
+            const uint64_t *slice = next_slice();
+            uint64_t sum = 0;
+            for (long i = 0; i < kPerRun; ++i) {
+                Value v;
+                get(table, &slice[i], &v, sizeof v);
+                sum += v.a;
+            }
+            bench::keep(sum);
+        };
+        auto dependent = [&](Get get) {
+            const uint64_t *slice = next_slice();
+            uint64_t carried = 0;
+            for (long i = 0; i < kPerRun; ++i) {
+                Value v;
+                get(table, &slice[static_cast<uint64_t>(i) + carried], &v, sizeof v);
+                carried = v.a - 1; /* 0, known only once the value is read */
+            }
+            bench::keep(carried);
+        };
+        Get fast = &HashTableGetItem;
+        Get checked = &toolbox::hash_table_get_checked;
+        char name[96];
+        std::snprintf(name, sizeof name, "get A/B, 10^%d 8-byte keys, independent", items == 1000 ? 3 : 5);
+        report(name, alternate([&] { independent(fast); }, [&] { independent(checked); }, kPerRun, kRuns),
+               "checked get");
+        std::snprintf(name, sizeof name, "get A/B, 10^%d 8-byte keys, dependent", items == 1000 ? 3 : 5);
+        report(name, alternate([&] { dependent(fast); }, [&] { dependent(checked); }, kPerRun, kRuns),
+               "checked get");
+        HashTableDispose(table);
+    }
+}
+
 /* ------------------------------ the lookup3 hash ------------------------------ */
 
 void bench_lookup3()
@@ -262,6 +330,7 @@ int main()
     std::printf("toolbox containers (ratio = toolbox / standard library; below 1 is faster)\n");
     bench_lists();
     bench_tables();
+    bench_get_paths();
     bench_lookup3();
     return 0;
 }

@@ -79,9 +79,4 @@ void stop_watching_debugger_library();
  * on failure the cluster, when given, carries status 1 and code 12. */
 int32_t bind_memory_manager_once(__cnode_gwerror *error);
 
-/* The engine's allocator with resource tracking switched off around the
- * call, so the engine does not count the helper's C arrays as the node's. */
-void *untracked_calloc(size_t count, size_t size);
-void *untracked_realloc(void *block, size_t size);
-
 } // namespace cnode_helper

@@ -21,7 +21,7 @@
 #include "cnode_startup.h"
 #include "helper_internal.h"
 #include "qex_rte.h"
-#include "../toolbox/toolbox_internal.h"
+#include "hash_table_internal.h"
 
 extern "C" {
 volatile int32_t __qex_cnode_abort_flag = 0;

@@ -5,34 +5,17 @@
  * terminator, and its count includes that byte from then on. A host string
  * array (count, then string handles at offset 8; a null handle is an empty
  * string) is handed to node code as a C array of pointers into the strings'
- * texts. The C arrays come from the engine's allocator and are remembered in
- * the instance's list of string-array records until node code gives them back
- * (FreeCStrArray), the instance starts its next call, is unreserved, or the
- * module unloads. The list is read and changed only under the registry lock. */
+ * texts. The C arrays come from the engine's allocator with resource tracking
+ * suspended (the engine does not count them as the node's) and are remembered
+ * in the instance's list of string-array records until node code gives them
+ * back (FreeCStrArray), the instance starts its next call, is unreserved, or
+ * the module unloads. The list is read and changed only under the registry
+ * lock. */
 #include <string.h>
 #include "array_access.h"
 #include "helper_internal.h"
 #include "qex_rte.h"
-
-namespace cnode_helper {
-
-void *untracked_calloc(size_t count, size_t size)
-{
-    int tracking = SetEnableResourceTracking(0);
-    void *block = qex_rte_calloc(count, size);
-    SetEnableResourceTracking(tracking);
-    return block;
-}
-
-void *untracked_realloc(void *block, size_t size)
-{
-    int tracking = SetEnableResourceTracking(0);
-    void *moved = qex_rte_realloc(block, size);
-    SetEnableResourceTracking(tracking);
-    return moved;
-}
-
-} // namespace cnode_helper
+#include "toolbox_internal.h"
 
 using namespace cnode_helper;
 
@@ -115,7 +98,7 @@ extern "C" int32_t __cnode_GetCStrArray(void *handle, char ***array, void *insta
     size_t count = element_count(handle);
     *array = nullptr;
     if (count == 0) return 1;
-    auto **entries = static_cast<char **>(untracked_calloc(count, sizeof(char *)));
+    auto **entries = static_cast<char **>(toolbox::engine_calloc(count, sizeof(char *)));
     *array = entries;
     if (!entries) return 0;
 
@@ -183,7 +166,7 @@ extern "C" int32_t __cnode_resize_string_array(void *handle, size_t count, char 
     }
     *element_pointer = slots;
 
-    auto **entries = static_cast<char **>(untracked_realloc(current, count * sizeof(char *)));
+    auto **entries = static_cast<char **>(toolbox::engine_realloc(current, count * sizeof(char *)));
     if (count != 0 && !entries) return 0;
     *array = entries;
     for (size_t i = old_count; i < count; ++i) entries[i] = text_of(slots[i]);

@@ -67,12 +67,12 @@ typedef struct {
 } entry_t;
 #pragma pack(pop)
 
-/* Every section of this module's image in image order, relocations excepted.
- * Filled from the loaded image's headers before the module first announces
- * itself; room for __QEX_PROJECT_SECTIONS_CAPACITY sections and the terminator. */
+/* Every section of this module's image in image order, relocations excepted,
+ * then a record with a null begin; built into the image by the link. Room
+ * for __QEX_PROJECT_SECTIONS_CAPACITY sections and the terminator. */
 #define __QEX_PROJECT_SECTIONS_CAPACITY 64
 extern entry_t __qex_project_sections[__QEX_PROJECT_SECTIONS_CAPACITY + 1];
-/* Fills __qex_project_sections once per process and returns it. */
+/* __qex_project_sections, complete from the moment the image is mapped. */
 entry_t *__qex_project_sections_filled(void);
 
 /* Hands a "@{...}@" message to the debugger; the text is not kept. */

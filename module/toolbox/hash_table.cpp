@@ -14,12 +14,8 @@
  *     them (iteration, printing, the bucket sizes, the load, the chain limit,
  *     the order in which a resize moves pairs);
  *   - its entry (link, key copy, value copy) in the lookup chains, two per
- *     bucket, which serve get, find, insert and remove. An 8-byte key under the table's own
- *     hash is placed there by spread8, two multiplications, rather than by
- *     lookup3: a run of independent gets is bounded by how many lookups the
- *     processor keeps in flight, and lookup3's thirty-odd instructions halved
- *     that number. Any other key is placed by its hash under the table's
- *     hash function.
+ *     bucket, which serve get, find, insert and remove (see "the lookup
+ *     index" below).
  *
  * Invariants kept by every operation:
  *   - bucketCount is a power of two, minBuckets <= bucketCount <= 2^31;
@@ -27,12 +23,16 @@
  *     whose ordered chain is not empty;
  *   - every pair's node is in exactly one ordered chain and its entry in
  *     exactly one lookup chain, each the one its key's hash picks;
- *   - an operation that fails leaves the table exactly as it was: everything
- *     that may fail (pair allocation, the new bucket array of a resize, the
- *     chain limits of a resize) is done or checked before the first change.
- *     In particular a resize never fails part-way, and a failed growth after
- *     an insertion, or a failed shrink after a removal, leaves the table
- *     without the insertion or removal;
+ *   - a resize never fails part-way: everything that may fail (the new
+ *     bucket array, the chain limits) is done or checked before the first
+ *     change;
+ *   - an operation that fails leaves the table exactly as it was, with three
+ *     exceptions, where the failure is that of the resize that follows a
+ *     completed change: a removal whose shrink fails has still removed the
+ *     pair (and copied its value out), a clear whose shrink fails has still
+ *     emptied the table, and a grow threshold whose growth fails stays
+ *     stored. A failed growth after an insertion leaves the table without the
+ *     insertion;
  *   - an iterator slot in use and valid points at an existing node; every
  *     change of the table clears the valid bit of every slot;
  *   - a bucket is only the heads of its chains: all ordered heads first and
@@ -46,14 +46,14 @@
  *     the old one and cannot fail for lack of memory.
  *   - Pairs of a table with small fixed-size keys and values are carved from
  *     pooled engine blocks (see "pair pool" below) instead of one block each:
- *     a lookup then touches densely packed entries without a per-block header
- *     between them, which roughly halves the cost of a lookup that misses the
- *     cache. A pooled pair goes back to its table's free list when it is
+ *     entries lie densely packed, without a per-block header between them,
+ *     so a lookup that misses the cache fetches fewer lines. A pooled pair goes back to its table's free list when it is
  *     removed; the blocks go back to the engine when the table is cleared,
  *     emptied or disposed. Pairs of string keys, and of large keys or values,
  *     are one engine block each (the node, then the entry).
- *   - A failed attribute change that needed a resize keeps the previous
- *     threshold or hash function.
+ *   - A failed change of the shrink threshold or of the hash function that
+ *     needed a resize keeps the previous one (a hash function stored without
+ *     the rehash would lose every key).
  *   - An iterator created on an empty table is valid and at end: reading or
  *     advancing it reports -5213 until the table changes (then -5210). A slot
  *     that is used again starts from a clean state word.
@@ -68,7 +68,7 @@
 #include <cstdio>
 #include <cstring>
 #include "toolbox.h"
-#include "hash_table_layout.h"
+#include "hash_table_internal.h"
 #include "toolbox_internal.h"
 
 namespace {
@@ -176,23 +176,13 @@ struct HashTableStructTag {
     uint64_t fastGetGate;   /* fastGetValueSize - 1, or all ones when it is 0: one compare admits a buffer size */
 };
 
-/* HashTableGetItem (hash_table_get.S) reads these fields and the entry
- * layout by offset. */
-static_assert(offsetof(HashTableStructTag, magic) == HASH_TABLE_MAGIC_OFFSET);
-static_assert(offsetof(HashTableStructTag, bucketCount) == HASH_TABLE_BUCKET_COUNT_OFFSET);
-static_assert(offsetof(HashTableStructTag, lookupHeads) == HASH_TABLE_LOOKUP_HEADS_OFFSET);
-static_assert(offsetof(HashTableStructTag, fastGetValueSize) == HASH_TABLE_FAST_VALUE_OFFSET);
-static_assert(offsetof(HashTableStructTag, lookupMask) == HASH_TABLE_LOOKUP_MASK_OFFSET);
-static_assert(offsetof(HashTableStructTag, fastGetGate) == HASH_TABLE_FAST_GATE_OFFSET);
-static_assert(kTableMagic == HASH_TABLE_MAGIC_VALUE);
-static_assert(sizeof(Entry) == HASH_ENTRY_KEY_OFFSET && HASH_ENTRY_VALUE_OFFSET == HASH_ENTRY_KEY_OFFSET + 8);
-
 namespace {
 
 using toolbox::engine_calloc;
 using toolbox::engine_free;
 using toolbox::engine_malloc;
 using toolbox::ResourceTrackingSuspended;
+using toolbox::spread8;
 
 bool valid(HashTableType table) { return table && table->magic == kTableMagic; }
 
@@ -216,8 +206,44 @@ unsigned char *entry_value(HashTableType table, Entry *entry)
 
 unsigned char *node_value(HashTableType table, HashNode *node) { return entry_value(table, node->entry); }
 
+uint32_t bucket_index(uint32_t hash, uint32_t bucketCount) { return hash & (bucketCount - 1); }
+
+double load_of(uint32_t used, uint32_t bucketCount)
+{
+    return static_cast<double>(used) / static_cast<double>(bucketCount);
+}
+
+/* ---- the lookup index ----
+ *
+ * The lookup chains find a key's entry for get, find, insert and remove; the
+ * ordered chains, placed by the table's hash function, decide everything the
+ * caller can observe about placement and order.
+ *
+ * Invariants:
+ *   - there are lookupMask + 1 = kLookupChainsPerBucket * bucketCount lookup
+ *     chains, their heads in the same block right behind the ordered heads;
+ *   - every pair's entry is in exactly one lookup chain: chain
+ *     spread8(key) & lookupMask for an 8-byte key under the table's own hash
+ *     (plainFixed8), its hash under the table's hash function & lookupMask for
+ *     any other key; the order within a chain carries no meaning;
+ *   - plainFixed8, fastGetValueSize and fastGetGate follow the key kind, key
+ *     size, value size and hash function (note_hash_function): bufferSize >
+ *     fastGetGate holds exactly when the fast get applies and the buffer takes
+ *     the value;
+ *   - an entry never moves while its pair exists: a resize only relinks it.
+ *
+ * spread8 (hash_table_internal.h) places 8-byte keys: a dozen instructions
+ * where lookup3 takes some thirty, and sequential, aligned and high-bit keys
+ * spread about as well as random ones. */
+
 /* 8-byte fixed keys hashed by the table's own hash take the inlined path. */
 bool is_plain_fixed8(HashTableType table) { return table->plainFixed8 != 0; }
+
+uint32_t hash_with(HashFunction hash, const void *key, size_t length)
+{
+    if (hash == &Lookup3_hashlittle && length == 8) return toolbox::lookup3_hash8(key);
+    return hash(key, length);
+}
 
 /* The lookup heads lie right behind the ordered heads, in the same block. */
 Entry **lookup_heads_of(HashBucket *buckets, uint32_t count)
@@ -226,8 +252,8 @@ Entry **lookup_heads_of(HashBucket *buckets, uint32_t count)
 }
 
 /* Two lookup chains per bucket: a table that grows at the default load holds
- * about 1.5 pairs per bucket, and at half that a lookup more often finds its
- * key at the head of its chain, without a second miss for the successor. */
+ * about 1.5 pairs per bucket, so a lookup chain holds about 0.75 and a lookup
+ * mostly finds its key at the head, without a second miss for the successor. */
 constexpr uint32_t kLookupChainsPerBucket = 2;
 
 /* The bytes of a bucket's heads: its ordered chain's and its lookup chains'. */
@@ -257,26 +283,11 @@ void note_hash_function(HashTableType table, HashFunction hash)
     table->fastGetGate = uint64_t{table->fastGetValueSize} - 1;
 }
 
-uint32_t hash_with(HashFunction hash, const void *key, size_t length)
-{
-    if (hash == &Lookup3_hashlittle && length == 8) return toolbox::lookup3_hash8(key);
-    return hash(key, length);
-}
-
-uint32_t bucket_index(uint32_t hash, uint32_t bucketCount) { return hash & (bucketCount - 1); }
-
-using toolbox::spread8;
-
 /* Where a key's entry is chained for lookups: spread8 for 8-byte keys under
  * the table's own hash, the table's hash otherwise. */
 uint32_t lookup_hash(HashTableType table, const void *key, size_t length)
 {
     return is_plain_fixed8(table) ? spread8(key) : hash_with(table->hash, key, length);
-}
-
-double load_of(uint32_t used, uint32_t bucketCount)
-{
-    return static_cast<double>(used) / static_cast<double>(bucketCount);
 }
 
 /* Where a key's entry is, or would go, among the lookup chains. */
@@ -328,6 +339,13 @@ struct Place {
 [[gnu::always_inline]] inline Place locate(HashTableType table, const void *key)
 {
     return is_plain_fixed8(table) ? locate_fixed8(table, key) : locate_general(table, key);
+}
+
+/* Pushes an entry at the head of lookup chain b. */
+void push_entry(Entry **heads, uint32_t b, Entry *entry)
+{
+    entry->link = heads[b];
+    heads[b] = entry;
 }
 
 /* The ordered chain of a key whose lookup chain is known: the key's hash
@@ -506,13 +524,6 @@ void push_node(HashBucket *buckets, uint32_t b, HashNode *node, uint32_t *used)
     bucket.head = node;
 }
 
-/* Pushes an entry at the head of lookup chain b. */
-void push_entry(Entry **heads, uint32_t b, Entry *entry)
-{
-    entry->link = heads[b];
-    heads[b] = entry;
-}
-
 int64_t chain_length(const HashNode *node)
 {
     int64_t length = 0;
@@ -534,15 +545,14 @@ struct PreparedResize {
 };
 
 /* Checks that no bucket of the new array would exceed the chain limit when
- * every node but `leaving` moves over. Doubling never merges chains; halving
+ * every node moves over. Doubling never merges chains; halving
  * merges bucket j with j + n/2; a new hash function can put nodes anywhere. */
-bool chains_fit(HashTableType table, const PreparedResize &resize, const HashNode *leaving, uint32_t leavingBucket)
+bool chains_fit(HashTableType table, const PreparedResize &resize)
 {
     if (resize.count > table->bucketCount && resize.hash == table->hash) return true;
     if (resize.hash == table->hash && resize.count == table->bucketCount / 2) {
         for (uint32_t j = 0; j < resize.count; ++j) {
             int64_t merged = chain_length(table->buckets[j].head) + chain_length(table->buckets[j + resize.count].head);
-            if (leaving && (leavingBucket == j || leavingBucket == j + resize.count)) --merged;
             if (merged > kMaxChainLength) return false;
         }
         return true;
@@ -552,7 +562,6 @@ bool chains_fit(HashTableType table, const PreparedResize &resize, const HashNod
     bool fits = true;
     for (uint32_t b = 0; b < table->bucketCount && fits; ++b)
         for (HashNode *node = table->buckets[b].head; node && fits; node = node->next) {
-            if (node == leaving) continue;
             const unsigned char *key = node_key(node);
             uint32_t target = bucket_index(hash_with(resize.hash, key, key_length(table, key)), resize.count);
             uintptr_t counted;
@@ -565,15 +574,14 @@ bool chains_fit(HashTableType table, const PreparedResize &resize, const HashNod
     return fits;
 }
 
-int prepare_resize(HashTableType table, uint64_t count, HashFunction hash, const HashNode *leaving,
-                   uint32_t leavingBucket, PreparedResize *out)
+int prepare_resize(HashTableType table, uint64_t count, HashFunction hash, PreparedResize *out)
 {
     if (count > kMaximumBuckets || count == 0) return kResizeFailed;
     out->count = static_cast<uint32_t>(count);
     out->hash = hash;
     out->buckets = allocate_heads(count);
     if (!out->buckets) return kOutOfMemory;
-    if (!chains_fit(table, *out, leaving, leavingBucket)) {
+    if (!chains_fit(table, *out)) {
         engine_free(out->buckets);
         out->buckets = nullptr;
         return kResizeFailed;
@@ -719,7 +727,7 @@ void print_bytes(const unsigned char *bytes, size_t count)
 }
 
 /* HashTableGetItem with every check in its order, for any table and key. */
-[[gnu::noinline]] int get_item_general(HashTableType table, const void *key, void *valueBuffer, size_t bufferSize)
+[[gnu::noinline]] int get_item_checked(HashTableType table, const void *key, void *valueBuffer, size_t bufferSize)
 {
     if (!valid(table)) return kInvalidTable;
     if (!key) return kNullKey;
@@ -733,6 +741,45 @@ void print_bytes(const unsigned char *bytes, size_t count)
     else
         std::memset(valueBuffer, 0, bufferSize);
     return kOk;
+}
+
+/* HashTableGetItem's common case: a present 8-byte key under the table's own
+ * hash, a value of at most 32 bytes, every argument good. Everything else,
+ * errors and absent keys included, goes with the arguments untouched to the
+ * checked path, which makes every check in its order.
+ *
+ * A run of independent gets of a table that does not fit the caches is
+ * bounded by how many of them the processor keeps in flight, which shrinks
+ * with every instruction a get takes; so this path is a leaf that needs no
+ * register saved: the key is read again for the compare (through a volatile
+ * pointer, so that the compiler cannot keep the first read) rather than kept
+ * in a register across the spread, since all four arguments stay live for
+ * the checked path; and whether the head or its successor holds the key is
+ * chosen by a conditional move (the empty asm keeps the compiler from turning
+ * the choice back into a branch, which a random key would mispredict). The
+ * value copy lies right behind the 8-byte key. */
+[[gnu::always_inline]] inline int get_item_fast(HashTableType table, const void *key, void *valueBuffer,
+                                                size_t bufferSize)
+{
+    if (table && key && valueBuffer && table->magic == kTableMagic && bufferSize > table->fastGetGate) {
+        Entry *entry = table->lookupHeads[spread8(key) & table->lookupMask];
+        if (entry) {
+            uint64_t wanted = *static_cast<const volatile uint64_t *>(key);
+            uint64_t stored;
+            std::memcpy(&stored, entry_key(entry), sizeof stored);
+            Entry *next = entry->link;
+            entry = stored == wanted ? entry : next;
+            asm("" : "+r"(entry));
+            for (; entry; entry = entry->link) {
+                std::memcpy(&stored, entry_key(entry), sizeof stored);
+                if (stored == wanted) {
+                    toolbox::copy_upto32(valueBuffer, entry_key(entry) + 8, table->fastGetValueSize);
+                    return kOk;
+                }
+            }
+        }
+    }
+    return get_item_checked(table, key, valueBuffer, bufferSize);
 }
 
 double percent_or_zero(double threshold) { return threshold == kDisabled ? 0.0 : threshold * 100.0; }
@@ -804,7 +851,7 @@ int HashTableInsertItem(HashTableType table, const void *key, const void *value)
     }
     PreparedResize growth;
     if (grow_enabled(table) && load_of(used_after, table->bucketCount) >= table->growThreshold) {
-        int status = prepare_resize(table, uint64_t{table->bucketCount} * 2, table->hash, nullptr, 0, &growth);
+        int status = prepare_resize(table, uint64_t{table->bucketCount} * 2, table->hash, &growth);
         if (status != kOk) {
             if (fresh) free_pair(table, fresh);
             if (made_slab) drop_newest_slab(table);
@@ -823,12 +870,11 @@ int HashTableInsertItem(HashTableType table, const void *key, const void *value)
     return kOk;
 }
 
-/* HashTableGetItem itself is in hash_table_get.S: it serves the common case
- * and hands everything else, with its arguments untouched, to this. */
-int hash_table_get_item_checked(HashTableType table, const void *key, void *valueBuffer, size_t bufferSize);
-int hash_table_get_item_checked(HashTableType table, const void *key, void *valueBuffer, size_t bufferSize)
+/* A leaf without a frame: see get_item_fast. */
+[[gnu::optimize("omit-frame-pointer")]] int HashTableGetItem(HashTableType table, const void *key, void *valueBuffer,
+                                                            size_t bufferSize)
 {
-    return get_item_general(table, key, valueBuffer, bufferSize);
+    return get_item_fast(table, key, valueBuffer, bufferSize);
 }
 
 int HashTableFindItem(HashTableType table, const void *key, int *found)
@@ -855,14 +901,6 @@ int HashTableRemoveItem(HashTableType table, const void *key, void *valueBuffer,
     HashBucket &bucket = table->buckets[order];
     HashNode *previous = nullptr;
     HashNode *node = node_of_entry(table, place.entry, order, &previous);
-    bool empties_bucket = bucket.head == node && !node->next;
-    uint32_t used_after = table->usedBuckets - (empties_bucket ? 1 : 0);
-    PreparedResize shrink;
-    if (shrink_enabled(table) && table->shrinkThreshold >= load_of(used_after, table->bucketCount) &&
-        halving_allowed(table)) {
-        int status = prepare_resize(table, table->bucketCount / 2, table->hash, node, order, &shrink);
-        if (status != kOk) return status;
-    }
     if (valueBuffer) std::memcpy(valueBuffer, entry_value(table, place.entry), static_cast<size_t>(table->valueSize));
     if (place.previous)
         place.previous->link = place.entry->link;
@@ -872,32 +910,41 @@ int HashTableRemoveItem(HashTableType table, const void *key, void *valueBuffer,
         previous->next = node->next;
     else
         bucket.head = node->next;
+    if (!bucket.head) --table->usedBuckets;
     free_pair(table, node);
     --table->itemCount;
     if (table->itemCount == 0 && pooled(table)) drop_all_slabs(table); /* an emptied table gives its memory back */
-    if (empties_bucket) --table->usedBuckets;
     invalidate_iterators(table);
-    if (shrink.buckets) commit_resize(table, shrink);
+    /* The removal stands even when the shrink fails: a caller frees memory
+     * exactly when memory is short. */
+    if (shrink_enabled(table) && table->shrinkThreshold >= load_of(table->usedBuckets, table->bucketCount) &&
+        halving_allowed(table)) {
+        PreparedResize shrink;
+        int status = prepare_resize(table, table->bucketCount / 2, table->hash, &shrink);
+        if (status != kOk) return status;
+        commit_resize(table, shrink);
+    }
     return kOk;
 }
 
 int HashTableClear(HashTableType table)
 {
     if (!valid(table)) return kInvalidTable;
-    PreparedResize shrink;
-    if (shrink_enabled(table) && halving_allowed(table)) {
-        /* The table is empty once cleared: no chain can overflow. */
-        shrink.count = table->bucketCount / 2;
-        shrink.hash = table->hash;
-        shrink.buckets = allocate_heads(shrink.count);
-        if (!shrink.buckets) return kOutOfMemory;
-    }
     free_all_pairs(table);
     std::memset(table->buckets, 0, heads_bytes(table->bucketCount));
     table->itemCount = 0;
     table->usedBuckets = 0;
     invalidate_iterators(table);
-    if (shrink.buckets) commit_resize(table, shrink);
+    /* The table stays empty even when the shrink fails. An empty table's
+     * chains cannot overflow, so only the allocation can fail. */
+    if (shrink_enabled(table) && halving_allowed(table)) {
+        PreparedResize shrink;
+        shrink.count = table->bucketCount / 2;
+        shrink.hash = table->hash;
+        shrink.buckets = allocate_heads(shrink.count);
+        if (!shrink.buckets) return kOutOfMemory;
+        commit_resize(table, shrink);
+    }
     return kOk;
 }
 
@@ -944,21 +991,21 @@ int HashTableSetAttribute(HashTableType table, int attribute, ...)
     switch (attribute) {
     case HASH_ATTR_GROW_THRESHOLD:
         if (threshold != kDisabled && !(threshold >= 0.5 && threshold <= 1.0)) return kAttributeOutOfRange;
+        table->growThreshold = threshold; /* stays stored when the growth fails */
         if (threshold != kDisabled && load >= threshold)
-            status = prepare_resize(table, uint64_t{table->bucketCount} * 2, table->hash, nullptr, 0, &resize);
+            status = prepare_resize(table, uint64_t{table->bucketCount} * 2, table->hash, &resize);
         if (status != kOk) return status;
-        table->growThreshold = threshold;
         break;
     case HASH_ATTR_SHRINK_THRESHOLD:
         if (threshold != kDisabled && !(threshold >= 0.0 && threshold <= 0.5)) return kAttributeOutOfRange;
         if (threshold != kDisabled && load <= threshold && halving_allowed(table))
-            status = prepare_resize(table, table->bucketCount / 2, table->hash, nullptr, 0, &resize);
+            status = prepare_resize(table, table->bucketCount / 2, table->hash, &resize);
         if (status != kOk) return status;
         table->shrinkThreshold = threshold;
         break;
     default: /* HASH_ATTR_HASH_FUNCTION: rehash at the current bucket count */
         if (!hash) return kAttributeOutOfRange;
-        status = prepare_resize(table, table->bucketCount, hash, nullptr, 0, &resize);
+        status = prepare_resize(table, table->bucketCount, hash, &resize);
         if (status != kOk) return status;
         break;
     }
@@ -1077,6 +1124,11 @@ void HashTablePrint(HashTableType table)
  * pointer stays good until the pair is removed or the table disposed. Writing
  * through it changes the value without counting as a change of the table:
  * open iterators stay valid. */
+int toolbox::hash_table_get_checked(HashTableType table, const void *key, void *valueBuffer, size_t bufferSize)
+{
+    return get_item_checked(table, key, valueBuffer, bufferSize);
+}
+
 void *toolbox::hash_table_value_in_place(HashTableType table, const void *key)
 {
     if (!valid(table) || !key) return nullptr;

@@ -10,7 +10,7 @@
  * result is the same). */
 #include <cstring>
 #include "toolbox.h"
-#include "toolbox_internal.h"
+#include "hash_table_internal.h"
 
 namespace {
 

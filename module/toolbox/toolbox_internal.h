@@ -1,6 +1,7 @@
-/* What the toolbox's container units share: the engine allocator with
- * resource tracking suspended, and the registration of toolbox objects with
- * the engine's resource tracking.
+/* What every toolbox family shares: the engine allocator with resource
+ * tracking suspended, the registration of toolbox objects with the engine's
+ * resource tracking, and small copy and size helpers. Nothing specific to
+ * one family belongs here.
  *
  * Toolbox objects are not tracked implicitly as engine allocations: every
  * allocation runs with tracking switched off, and the object is registered
@@ -10,9 +11,9 @@
 #include <stddef.h>
 #include <stdint.h>
 #include <cstring>
+#include <emmintrin.h>
 #include "qex_rte.h"
 #include "toolbox.h"
-#include "hash_table_layout.h"
 
 namespace toolbox {
 
@@ -61,11 +62,10 @@ inline void copy_upto32(void *to, const void *from, size_t n)
     auto *d = static_cast<unsigned char *>(to);
     const auto *s = static_cast<const unsigned char *>(from);
     if (n >= 16) {
-        unsigned char head[16], tail[16];
-        __builtin_memcpy(head, s, 16);
-        __builtin_memcpy(tail, s + n - 16, 16);
-        __builtin_memcpy(d, head, 16);
-        __builtin_memcpy(d + n - 16, tail, 16);
+        __m128i head = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s));
+        __m128i tail = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s + n - 16));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(d), head);
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(d + n - 16), tail);
     } else if (n >= 8) {
         uint64_t head, tail;
         __builtin_memcpy(&head, s, 8);
@@ -101,63 +101,5 @@ inline bool multiply_fits(size_t a, size_t b, size_t *product)
 {
     return !__builtin_mul_overflow(a, b, product);
 }
-
-/* The hash table's fixed initial value of the lookup3 hash. */
-inline constexpr uint32_t kLookup3TableInitval = 0xDEADF00D;
-
-inline uint32_t lookup3_rot(uint32_t x, int k) { return (x << k) | (x >> (32 - k)); }
-
-/* lookup3's final mixing of the three state words; the hash is c. */
-inline void lookup3_final(uint32_t &a, uint32_t &b, uint32_t &c)
-{
-    c ^= b; c -= lookup3_rot(b, 14);
-    a ^= c; a -= lookup3_rot(c, 11);
-    b ^= a; b -= lookup3_rot(a, 25);
-    c ^= b; c -= lookup3_rot(b, 16);
-    a ^= c; a -= lookup3_rot(c, 4);
-    b ^= a; b -= lookup3_rot(a, 14);
-    c ^= b; c -= lookup3_rot(b, 24);
-}
-
-/* Lookup3_hashlittle of exactly 8 bytes, for the hash table's 8-byte keys:
- * the same value at any alignment, without the call and the length dispatch. */
-inline uint32_t lookup3_hash8(const void *key)
-{
-    uint32_t words[2];
-    __builtin_memcpy(words, key, sizeof words);
-    uint32_t a = 0xDEADBEEFu + 8u + kLookup3TableInitval;
-    uint32_t b = a;
-    uint32_t c = a;
-    a += words[0];
-    b += words[1];
-    lookup3_final(a, b, c);
-    return c;
-}
-
-/* Where the hash table chains an 8-byte key for lookups when the table
- * hashes with its own Lookup3_hashlittle: the key times the golden-ratio
- * constant, an xor of the product's bits 27 and up onto it, times the
- * constant again, upper half. A dozen instructions where lookup3 takes some
- * thirty, and sequential, aligned and high-bit keys spread about as well as
- * random ones (a single multiplication keeps sequential keys in a tenth of
- * the chains). HashTableGetItem's assembly computes the same, with the
- * constants of hash_table_layout.h. */
-inline uint32_t spread8(const void *key)
-{
-    uint64_t k;
-    __builtin_memcpy(&k, key, sizeof k);
-    uint64_t h = k * uint64_t{HASH_SPREAD_MULTIPLIER};
-    h ^= h >> HASH_SPREAD_SHIFT;
-    return static_cast<uint32_t>((h * uint64_t{HASH_SPREAD_MULTIPLIER}) >> 32);
-}
-
-/* The lookup3 little-endian hash with an arbitrary initial value; the
- * toolbox's Lookup3_hashlittle is this with 0xDEADF00D. */
-uint32_t lookup3_hashlittle_seeded(const void *key, size_t length, uint32_t initval);
-
-/* The value copy of a present key inside a hash table, for in-place reads
- * and writes by the module's own callers; null when the key is absent or the
- * table invalid. Good until the pair is removed or the table disposed. */
-void *hash_table_value_in_place(HashTableType table, const void *key);
 
 } // namespace toolbox

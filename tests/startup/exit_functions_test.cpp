@@ -116,8 +116,12 @@ TEST_F(ExitFunctions, AFunctionRegisteredWhileRunningRunsNext)
 
 TEST_F(ExitFunctions, ARegistrationFromAnotherThreadWaitsForTheRunToEnd)
 {
+    /* Static, since the exit function is a plain function pointer; set afresh
+     * on every run of the test (a repeated run would otherwise find `inside`
+     * already true and register before the run holds the registry). */
     static HANDLE release = nullptr;
-    static std::atomic<bool> inside{false};
+    static std::atomic<bool> inside;
+    inside = false;
     release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     ASSERT_EQ(__QEX_LinkName_atexit([] {
                   inside = true;

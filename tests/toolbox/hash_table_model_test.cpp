@@ -257,6 +257,7 @@ TEST_P(ToolboxHashTableModel, StringKeysAgreeWithAnUnorderedMap)
     runner.run(GetParam(), 4000);
 }
 
-INSTANTIATE_TEST_SUITE_P(Seeds, ToolboxHashTableModel, ::testing::Values(11u, 22u, 333u, 4444u));
+INSTANTIATE_TEST_SUITE_P(Seeds, ToolboxHashTableModel, ::testing::Values(11u, 22u, 333u, 4444u),
+                         [](const auto &info) { return "seed_" + std::to_string(info.param); });
 
 } // namespace

@@ -9,7 +9,7 @@
 #include <fstream>
 #include <sstream>
 #include <vector>
-#include "../../module/toolbox/toolbox_internal.h"
+#include "hash_table_internal.h"
 #include "toolbox_test_support.h"
 
 using namespace toolbox_test;

@@ -3,6 +3,7 @@
  * bounded so that every kind of position (front, end, inside, one past, out of
  * range) keeps coming up. */
 #include <gtest/gtest.h>
+#include <string>
 #include <algorithm>
 #include <random>
 #include <vector>
@@ -198,6 +199,7 @@ TEST_P(ToolboxListModel, RandomSequencesAgreeWithAVector)
     ListDispose(runner.list);
 }
 
-INSTANTIATE_TEST_SUITE_P(Seeds, ToolboxListModel, ::testing::Values(1u, 2u, 3u, 1234u, 0xC0FFEEu));
+INSTANTIATE_TEST_SUITE_P(Seeds, ToolboxListModel, ::testing::Values(1u, 2u, 3u, 1234u, 0xC0FFEEu),
+                         [](const auto &info) { return "seed_" + std::to_string(info.param); });
 
 } // namespace

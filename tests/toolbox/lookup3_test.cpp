@@ -4,7 +4,7 @@
 #include <cstring>
 #include <random>
 #include "toolbox.h"
-#include "../../module/toolbox/toolbox_internal.h"
+#include "hash_table_internal.h"
 
 namespace {
 
