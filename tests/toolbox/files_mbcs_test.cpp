@@ -54,9 +54,9 @@ TEST_F(FilesMultiByte, PrefixesAndPathsStepByCharacters)
     char out[32];
     ChangeBaseFileName(table, out, "n");
     EXPECT_STREQ(out, "C:\\d\\n");
-    auto find_name = toolbox_test::module_function<char *(const char *)>("FindFileName");
-    ASSERT_TRUE(find_name);
-    EXPECT_STREQ(find_name(table), "\x95\x5C.txt");
+    ModuleFunctions dll;
+    ASSERT_TRUE(dll.loaded());
+    EXPECT_STREQ(dll.get<char *(const char *)>("FindFileName")(table), "\x95\x5C.txt");
 }
 
 } // namespace

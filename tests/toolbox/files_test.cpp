@@ -291,9 +291,11 @@ TEST_F(Files, OutputListTexts)
 
 TEST_F(Files, InsideTheDll)
 {
-    auto find = toolbox_test::module_function<int(FILE *, const void *, int, long *, long *)>("FindBytesInFile");
-    auto exists = toolbox_test::module_function<int(const char *, long long *)>("FileExists");
-    auto output = toolbox_test::module_function<int(ListType, FILE *, const char *, const char *, const char *, const char *,
+    ModuleFunctions dll;
+    ASSERT_TRUE(dll.loaded());
+    auto find = dll.get<int(FILE *, const void *, int, long *, long *)>("FindBytesInFile");
+    auto exists = dll.get<int(const char *, long long *)>("FileExists");
+    auto output = dll.get<int(ListType, FILE *, const char *, const char *, const char *, const char *,
                               ListOutputFunction)>("OutputList");
     ASSERT_TRUE(find && exists && output);
     FILE *s = stream_of(std::string(124, '.') + "aaaab");
