@@ -26,6 +26,7 @@
 #include <cstring>
 #include "toolbox.h"
 #include "toolbox_internal.h"
+#include "swap_units.h"
 
 namespace {
 
@@ -51,18 +52,7 @@ struct Comparer {
     int operator()(const void *a, const void *b) const { return fn ? fn(a, b) : std::memcmp(a, b, size); }
 };
 
-/* Exchanges two items of `size` bytes in units of Unit. */
-template <typename Unit>
-inline void swap_units(unsigned char *a, unsigned char *b, size_t size)
-{
-    for (size_t offset = 0; offset < size; offset += sizeof(Unit)) {
-        Unit x, y;
-        __builtin_memcpy(&x, a + offset, sizeof(Unit));
-        __builtin_memcpy(&y, b + offset, sizeof(Unit));
-        __builtin_memcpy(a + offset, &y, sizeof(Unit));
-        __builtin_memcpy(b + offset, &x, sizeof(Unit));
-    }
-}
+using toolbox::swap_units;
 
 struct Range {
     unsigned char *lo;

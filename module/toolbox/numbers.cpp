@@ -48,21 +48,11 @@
 #include "toolbox.h"
 #include "toolbox_globals.h"
 #include "toolbox_internal.h"
+#include "swap_units.h"
 
 namespace {
 
-/* Exchanges n bytes in units of T, first unit first. */
-template <typename T>
-inline void swap_units(unsigned char *a, unsigned char *b, size_t n)
-{
-    for (size_t i = 0; i < n; i += sizeof(T)) {
-        T x, y;
-        __builtin_memcpy(&x, a + i, sizeof(T));
-        __builtin_memcpy(&y, b + i, sizeof(T));
-        __builtin_memcpy(a + i, &y, sizeof(T));
-        __builtin_memcpy(b + i, &x, sizeof(T));
-    }
-}
+using toolbox::swap_units;
 
 inline void swap_block(void *block1, void *block2, size_t n)
 {
