@@ -322,7 +322,7 @@ TEST(NumbersConstants, AgreeWithTheStandardLibrary)
 
 TEST(NumbersTime, LocaleFormatsOfTheCurrentTimeAndDate)
 {
-    const struct { int (*format)(char *, size_t); const char *spec; } cases[] = {
+    const struct { int (*format)(char *, size_t); const char *pattern; } cases[] = {
         {InternationalTime, "%X"}, {InternationalDate, "%x"},
     };
     for (const auto &c : cases) {
@@ -331,7 +331,7 @@ TEST(NumbersTime, LocaleFormatsOfTheCurrentTimeAndDate)
             char text[128];
             time_t now = time(nullptr);
             setlocale(LC_TIME, "");
-            std::string formatted(text, strftime(text, sizeof text, c.spec, localtime(&now)));
+            std::string formatted(text, strftime(text, sizeof text, c.pattern, localtime(&now)));
             setlocale(LC_TIME, before.c_str());
             return formatted;
         };
@@ -339,12 +339,12 @@ TEST(NumbersTime, LocaleFormatsOfTheCurrentTimeAndDate)
         char text[128];
         int count = c.format(text, sizeof text);
         std::string later = expected();
-        EXPECT_EQ(setlocale(LC_TIME, nullptr), before) << c.spec << ": the time category restored";
-        EXPECT_TRUE(count > 0 && static_cast<size_t>(count) == strlen(text)) << c.spec;
+        EXPECT_EQ(setlocale(LC_TIME, nullptr), before) << c.pattern << ": the time category restored";
+        EXPECT_TRUE(count > 0 && static_cast<size_t>(count) == strlen(text)) << c.pattern;
         if (earlier == later) {
-            EXPECT_EQ(text, earlier) << c.spec;
+            EXPECT_EQ(text, earlier) << c.pattern;
         }
-        EXPECT_TRUE(c.format(text, 2) == 0 && c.format(text, size_t{1} << 31) == 0) << c.spec << ": sizes";
+        EXPECT_TRUE(c.format(text, 2) == 0 && c.format(text, size_t{1} << 31) == 0) << c.pattern << ": sizes";
     }
 }
 
