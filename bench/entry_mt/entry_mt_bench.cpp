@@ -4,9 +4,12 @@
  * (wall time per call of one thread, and per call of both together), each
  * against the bare computation measured in the same process. */
 #include <windows.h>
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <string>
 #include <thread>
+#include <vector>
 #include "cnode.h"
 #include "harness.h"
 #include "node_text.h"
@@ -79,7 +82,8 @@ int main()
     for (char &instance : instances) reserve(&instance);
     Caller first{entry, &instances[0], new_string("source", 6)};
     Caller second{entry, &instances[1], new_string("source", 6)};
-    constexpr long kCalls = 50000;
+    constexpr long kCalls = 50000, kBareCalls = 200000;
+    constexpr int kWarmups = 3, kRounds = 41;
 
     auto bare = [](long ops) {
         for (long i = 0; i < ops; ++i) {
@@ -90,46 +94,59 @@ int main()
             bench::keep(l);
         }
     };
-    constexpr long kBareCalls = 200000;
-    /* Each side alternates with the bare computation, so a ratio compares
-     * runs made under the same conditions. */
-    bench::Paired one = bench::paired_median_ns_per_op([&](long ops) { first.calls(ops); }, kCalls, bare, kBareCalls);
-    /* The second thread lives through all rounds and starts each on a signal:
-     * a thread created per round would add its creation to the round's time. */
-    HANDLE go = CreateEventA(nullptr, FALSE, FALSE, nullptr), done = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    long round_ops = 0;
-    bool stop = false;
+
+    /* The second thread lives through all rounds and spins between them on
+     * a round counter, so that it starts the moment the first does: waking a
+     * sleeping thread takes milliseconds on some machines (an idle processor
+     * of a virtual machine is parked), as long as a whole round. */
+    std::atomic<long> round{0}, finished{0};
     std::thread other([&] {
-        for (;;) {
-            WaitForSingleObject(go, INFINITE);
-            if (stop) return;
-            second.calls(round_ops);
-            SetEvent(done);
+        for (long seen = 0;;) {
+            long r;
+            while ((r = round.load(std::memory_order_acquire)) == seen) YieldProcessor();
+            if (r < 0) return;
+            seen = r;
+            second.calls(kCalls);
+            finished.store(r, std::memory_order_release);
         }
     });
-    bench::Paired two = bench::paired_median_ns_per_op(
-        [&](long ops) {
-            round_ops = ops;
-            SetEvent(go);
-            first.calls(ops);
-            WaitForSingleObject(done, INFINITE);
-        },
-        kCalls, bare, kBareCalls);
-    stop = true;
-    SetEvent(go);
-    other.join();
-    CloseHandle(go);
-    CloseHandle(done);
-    double one_thread = one.subject_ns, two_threads = two.subject_ns;
 
-    bench::report("entry point, one thread", one_thread, "bare computation", one.baseline_ns);
-    bench::report("entry point, two threads: per call of one", two_threads, "bare computation", two.baseline_ns);
-    bench::report("entry point, two threads: per call of both", two_threads / 2, "bare computation",
-                  two.baseline_ns);
-    /* Throughput of the pair against one thread alone, each side's time
-     * scaled by the bare computation of its own rounds (the machine's state). */
-    std::printf("two threads' throughput / one thread's: %.2f (raw %.2f)\n",
-                (one_thread / one.baseline_ns) / (two_threads / 2 / two.baseline_ns), one_thread / (two_threads / 2));
+    /* Each round times one thread alone, both threads together and the bare
+     * computation, back to back, so that the ratios of a round compare runs
+     * made under the same state of the machine; the medians over the rounds
+     * are reported. */
+    std::vector<double> one_ns, two_ns, bare_ns, scaling;
+    for (int r = 1; r <= kWarmups + kRounds; ++r) {
+        double t0 = bench::now_ns();
+        first.calls(kCalls);
+        double t1 = bench::now_ns();
+        round.store(r, std::memory_order_release);
+        first.calls(kCalls);
+        while (finished.load(std::memory_order_acquire) != r) YieldProcessor();
+        double t2 = bench::now_ns();
+        bare(kBareCalls);
+        double t3 = bench::now_ns();
+        if (r <= kWarmups) continue;
+        one_ns.push_back((t1 - t0) / kCalls);
+        two_ns.push_back((t2 - t1) / kCalls);
+        bare_ns.push_back((t3 - t2) / kBareCalls);
+        scaling.push_back(2 * (t1 - t0) / (t2 - t1));
+    }
+    round.store(-1, std::memory_order_release);
+    other.join();
+    auto median = [](std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        return v[v.size() / 2];
+    };
+    double one_thread = median(one_ns), two_threads = median(two_ns), baseline = median(bare_ns);
+
+    bench::report("entry point, one thread", one_thread, "bare computation", baseline);
+    bench::report("entry point, two threads: per call of one", two_threads, "bare computation", baseline);
+    bench::report("entry point, two threads: per call of both", two_threads / 2, "bare computation", baseline);
+    /* Per round: calls per second of the pair against one thread's alone. */
+    std::printf("two threads' throughput / one thread's: %.2f (median of %d rounds; quartiles %.2f to %.2f)\n",
+                median(scaling), kRounds, [&] { auto v = scaling; std::sort(v.begin(), v.end()); return v[v.size() / 4]; }(),
+                [&] { auto v = scaling; std::sort(v.begin(), v.end()); return v[v.size() * 3 / 4]; }());
     for (char &instance : instances) unreserve(&instance);
     return first.status == 0 && second.status == 0 ? 0 : 1;
 }

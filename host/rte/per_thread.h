@@ -8,10 +8,69 @@
  * so that each stand-in DLL has its own. */
 #pragma once
 #include <windows.h>
-#include <atomic>
+#include <stdint.h>
 #include <vector>
+#include <atomic>
 
 namespace standin {
+
+/* A thread-local slot taken when the stand-in loads (its objects are built
+ * then) and given back when it unloads. Node calls reach these slots several
+ * times each, so a slot among the 64 that the thread's own record holds is
+ * read and written there directly (what TlsGetValue and TlsSetValue do for
+ * it, without two library calls and without resetting the thread's
+ * last-error value); a later slot goes through the system calls with the
+ * last error kept. A slot never written reads null. Before its object is
+ * built (static storage reads all zeros) a slot does not exist. */
+class ThreadSlot {
+public:
+    ThreadSlot() : slot_(TlsAlloc()), built_(true) {}
+    ~ThreadSlot()
+    {
+        if (exists()) TlsFree(slot_);
+        built_ = false;
+    }
+    ThreadSlot(const ThreadSlot &) = delete;
+    ThreadSlot &operator=(const ThreadSlot &) = delete;
+
+    bool exists() const { return built_ && slot_ != TLS_OUT_OF_INDEXES; }
+
+    void *get() const
+    {
+        if (built_ && slot_ < kRecordSlots) {
+            uintptr_t value;
+            asm volatile("movq %%gs:(%1), %0" : "=r"(value) : "r"(offset()) : "memory");
+            return reinterpret_cast<void *>(value);
+        }
+        if (!exists()) return nullptr;
+        DWORD last_error = GetLastError();
+        void *value = TlsGetValue(slot_);
+        SetLastError(last_error);
+        return value;
+    }
+
+    void set(void *value)
+    {
+        if (built_ && slot_ < kRecordSlots) {
+            asm volatile("movq %0, %%gs:(%1)" : : "r"(reinterpret_cast<uintptr_t>(value)), "r"(offset()) : "memory");
+            return;
+        }
+        if (!exists()) return;
+        DWORD last_error = GetLastError();
+        TlsSetValue(slot_, value);
+        SetLastError(last_error);
+    }
+
+private:
+    /* The 64-bit thread record keeps slots 0 to 63 at this offset (fixed by
+     * the system's binary interface). */
+    static constexpr DWORD kRecordSlots = 64;
+    static constexpr uintptr_t kRecordSlotsOffset = 0x1480;
+    uintptr_t offset() const { return kRecordSlotsOffset + uintptr_t{slot_} * sizeof(void *); }
+
+    DWORD slot_;
+    bool built_;
+};
 
 template <typename T>
 class PerThread {
@@ -20,18 +79,15 @@ public:
      * no thread-local slot left. Leaves the thread's last-error value alone. */
     T *mine()
     {
-        InitOnceExecuteOnce(&once_, &PerThread::create_slot, this, nullptr);
-        if (slot_ == TLS_OUT_OF_INDEXES) return nullptr;
-        DWORD last_error = GetLastError();
-        auto *cell = static_cast<Cell *>(TlsGetValue(slot_));
+        if (!slot_.exists()) return nullptr;
+        auto *cell = static_cast<Cell *>(slot_.get());
         if (!cell) {
             cell = new Cell;
-            TlsSetValue(slot_, cell);
+            slot_.set(cell);
             AcquireSRWLockExclusive(&list_lock_);
             cells_.push_back(cell);
             ReleaseSRWLockExclusive(&list_lock_);
         }
-        SetLastError(last_error);
         return &cell->value;
     }
 
@@ -48,14 +104,7 @@ private:
     struct alignas(64) Cell {
         T value{};
     };
-    static BOOL CALLBACK create_slot(PINIT_ONCE, PVOID self, PVOID *)
-    {
-        static_cast<PerThread *>(self)->slot_ = TlsAlloc();
-        return TRUE;
-    }
-
-    INIT_ONCE once_ = INIT_ONCE_STATIC_INIT;
-    DWORD slot_ = TLS_OUT_OF_INDEXES;
+    ThreadSlot slot_;
     SRWLOCK list_lock_ = SRWLOCK_INIT;
     std::vector<Cell *> cells_;
 };

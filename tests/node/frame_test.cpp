@@ -195,6 +195,26 @@ TEST_F(Frame, DebugSwitchesReadAsTheFrameLeavesThem)
     }
 }
 
+/* Resource tracking is a setting of each thread: a call on another thread
+ * (which turns tracking on around its text and off after it) leaves this
+ * thread's setting alone, so an allocation here is still tracked. */
+TEST_F(Frame, ACallOnAnotherThreadLeavesThisThreadsResourceTracking)
+{
+    auto set_track =
+        export_of<int (*)(int)>(GetModuleHandleA("qex_gwrt.dll"), "SetEnableResourceTracking");
+    ASSERT_NE(set_track, nullptr);
+    set_track(1);
+    int other_after = -1;
+    std::thread([&] {
+        Call c;
+        run(c);
+        other_after = standin_rte_resource_tracking();
+    }).join();
+    EXPECT_EQ(other_after, 0);
+    EXPECT_EQ(standin_rte_resource_tracking(), 1);
+    set_track(0);
+}
+
 TEST_F(Frame, SourceTextProtectionIsGivenAndReleased)
 {
     Call c;
