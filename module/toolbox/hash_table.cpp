@@ -42,8 +42,9 @@
  *
  * Choices where the contract is open:
  *   - An entry holds the key copy and the value copy in one piece with its
- *     link; replacing the value of an existing key copies the new value over
- *     the old one and cannot fail for lack of memory.
+ *     link (and, for a string key, the key's hash and length); replacing the
+ *     value of an existing key copies the new value over the old one and
+ *     cannot fail for lack of memory.
  *   - Pairs of a table with small fixed-size keys and values are carved from
  *     pooled engine blocks (see "pair pool" below) instead of one block each:
  *     entries lie densely packed, without a per-block header between them,
@@ -67,6 +68,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <emmintrin.h>
 #include "toolbox.h"
 #include "hash_table_internal.h"
 #include "toolbox_internal.h"
@@ -112,12 +114,21 @@ constexpr uint32_t kIteratorInUse = 0x20000000;
 constexpr uint32_t kIteratorValid = 0x40000000;
 constexpr uint32_t kIteratorAtEnd = 0x80000000;
 
-/* A pair's data: the link to the next entry of its lookup chain, the key copy
- * right behind it, then the value copy at the next 8-byte boundary. Keeping
- * the copies inline (no pointers to them) keeps a lookup to one cache line
- * per entry visited. */
+/* A pair's data: the link to the next entry of its lookup chain, for string
+ * keys a StringTag, then the key copy, then the value copy at the next 8-byte
+ * boundary. Keeping the copies inline (no pointers to them) keeps a lookup to
+ * one cache line per entry visited. */
 struct Entry {
     Entry *link;
+};
+
+/* Behind the link of a string key's entry: the key's hash under the table's
+ * hash function and its length (strlen + 1, UINT32_MAX for a key of that
+ * length or more). A lookup compares both, as one word, before any key byte,
+ * and finds the value copy without measuring the key again. */
+struct StringTag {
+    uint32_t hash;
+    uint32_t length;
 };
 
 /* A pair's place in the ordered chains: the chains that iteration, printing,
@@ -186,9 +197,21 @@ using toolbox::spread8;
 
 bool valid(HashTableType table) { return table && table->magic == kTableMagic; }
 
-unsigned char *entry_key(Entry *entry) { return reinterpret_cast<unsigned char *>(entry + 1); }
+bool string_keys(HashTableType table) { return table->keyKind == HASH_KEY_CSTRING; }
 
-unsigned char *node_key(HashNode *node) { return entry_key(node->entry); }
+/* The key copy of a fixed-size key's entry. */
+unsigned char *fixed_key(Entry *entry) { return reinterpret_cast<unsigned char *>(entry + 1); }
+
+StringTag *string_tag(Entry *entry) { return reinterpret_cast<StringTag *>(entry + 1); }
+
+unsigned char *string_key(Entry *entry) { return reinterpret_cast<unsigned char *>(string_tag(entry) + 1); }
+
+unsigned char *entry_key(HashTableType table, Entry *entry)
+{
+    return string_keys(table) ? string_key(entry) : fixed_key(entry);
+}
+
+unsigned char *node_key(HashTableType table, HashNode *node) { return entry_key(table, node->entry); }
 
 size_t aligned8(size_t n) { return (n + 7) & ~size_t{7}; }
 
@@ -198,10 +221,18 @@ size_t key_length(HashTableType table, const void *key)
     return static_cast<size_t>(table->keySize);
 }
 
+/* The length of a stored key: its key size, or strlen + 1 as its tag holds it. */
+size_t stored_key_length(HashTableType table, Entry *entry)
+{
+    if (!string_keys(table)) return static_cast<size_t>(table->keySize);
+    uint32_t length = string_tag(entry)->length;
+    return length != UINT32_MAX ? length : key_length(table, string_key(entry));
+}
+
 /* The value copy lies behind the key copy, at the next 8-byte boundary. */
 unsigned char *entry_value(HashTableType table, Entry *entry)
 {
-    return entry_key(entry) + aligned8(key_length(table, entry_key(entry)));
+    return entry_key(table, entry) + aligned8(stored_key_length(table, entry));
 }
 
 unsigned char *node_value(HashTableType table, HashNode *node) { return entry_value(table, node->entry); }
@@ -230,6 +261,10 @@ double load_of(uint32_t used, uint32_t bucketCount)
  *     size, value size and hash function (note_hash_function): bufferSize >
  *     fastGetGate holds exactly when the fast get applies and the buffer takes
  *     the value;
+ *   - a string key's entry holds in its StringTag the key's hash under the
+ *     table's current hash function (a rehash with another function rewrites
+ *     it) and its length, so that a lookup passes over another key's entry
+ *     on one compare and the key bytes are compared only when both agree;
  *   - an entry never moves while its pair exists: a resize only relinks it.
  *
  * spread8 (hash_table_internal.h) places 8-byte keys: a dozen instructions
@@ -296,16 +331,102 @@ struct Place {
     uint32_t bucket;  /* the lookup chain */
     Entry *entry;     /* null when the key is absent */
     Entry *previous;  /* the entry before it in the chain, null at the head */
+    size_t length;    /* a string key's strlen + 1; 0 for fixed keys */
 };
 
-/* The general search: any key kind, any hash function. */
+/* strlen(key) + 1, by aligned 16-byte blocks. An aligned block never crosses
+ * a page boundary, so reading the whole block that holds the terminator
+ * cannot fault, though it may cover bytes before the key and after the
+ * terminator; those before are shifted out, those after are never looked at
+ * (the lowest zero byte ends the scan). */
+[[gnu::always_inline]] inline size_t string_key_length(const char *key)
+{
+    uintptr_t address = reinterpret_cast<uintptr_t>(key);
+    const auto *block = reinterpret_cast<const __m128i *>(address & ~uintptr_t{15});
+    const __m128i zero = _mm_setzero_si128();
+    uint32_t zeros = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_load_si128(block), zero)));
+    zeros >>= address & 15;
+    if (zeros) return static_cast<size_t>(__builtin_ctz(zeros)) + 1;
+    for (;;) {
+        ++block;
+        zeros = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_load_si128(block), zero)));
+        if (zeros)
+            return static_cast<size_t>(reinterpret_cast<const char *>(block) - key) + __builtin_ctz(zeros) + 1;
+    }
+}
+
+uint64_t load64(const unsigned char *p)
+{
+    uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+uint32_t load32(const unsigned char *p)
+{
+    uint32_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+/* Whether n bytes (n >= 1) at x and y are equal, by 8-byte words and a last
+ * word that ends at the last byte; nothing outside the n bytes is read. */
+[[gnu::always_inline]] inline bool same_bytes(const unsigned char *x, const unsigned char *y, size_t n)
+{
+    if (n >= 8) {
+        for (size_t i = 0; i + 8 < n; i += 8)
+            if (load64(x + i) != load64(y + i)) return false;
+        return load64(x + n - 8) == load64(y + n - 8);
+    }
+    if (n >= 4) return ((load32(x) ^ load32(y)) | (load32(x + n - 4) ^ load32(y + n - 4))) == 0;
+    return x[0] == y[0] && x[n / 2] == y[n / 2] && x[n - 1] == y[n - 1];
+}
+
+/* The tag word of a string key: hash and length as a StringTag holds them. */
+uint64_t tag_word(uint32_t hash, size_t length)
+{
+    StringTag tag{hash, length < UINT32_MAX ? static_cast<uint32_t>(length) : UINT32_MAX};
+    uint64_t word;
+    std::memcpy(&word, &tag, sizeof word);
+    return word;
+}
+
+/* The search for a string key: measured once, hashed once, and compared with
+ * an entry's tag before its bytes. Equal tags below UINT32_MAX mean equal
+ * lengths, so the n bytes (the terminator included) decide; keys too long for
+ * the tag are compared by strcmp. */
+[[gnu::always_inline]] inline Place locate_string(HashTableType table, const char *key)
+{
+    Place place{};
+    size_t length = string_key_length(key);
+    place.length = length;
+    place.hash = table->hash(key, length);
+    place.bucket = place.hash & table->lookupMask;
+    uint64_t wanted = tag_word(place.hash, length);
+    const auto *bytes = reinterpret_cast<const unsigned char *>(key);
+    for (Entry *entry = table->lookupHeads[place.bucket]; entry; entry = entry->link) {
+        uint64_t tag;
+        std::memcpy(&tag, string_tag(entry), sizeof tag);
+        const unsigned char *stored = string_key(entry);
+        if (tag == wanted && (length < UINT32_MAX ? same_bytes(stored, bytes, length)
+                                                  : std::strcmp(reinterpret_cast<const char *>(stored), key) == 0)) {
+            place.entry = entry;
+            return place;
+        }
+        place.previous = entry;
+    }
+    place.previous = nullptr;
+    return place;
+}
+
+/* The general search: fixed keys of any size, any hash function. */
 [[gnu::noinline]] Place locate_general(HashTableType table, const void *key)
 {
     Place place{};
     place.hash = lookup_hash(table, key, key_length(table, key));
     place.bucket = place.hash & table->lookupMask;
     for (Entry *entry = table->lookupHeads[place.bucket]; entry; entry = entry->link) {
-        if (table->compare(entry_key(entry), key, static_cast<size_t>(table->keySize)) == 0) {
+        if (table->compare(fixed_key(entry), key, static_cast<size_t>(table->keySize)) == 0) {
             place.entry = entry;
             return place;
         }
@@ -325,7 +446,7 @@ struct Place {
     place.bucket = spread8(key) & table->lookupMask;
     for (Entry *entry = table->lookupHeads[place.bucket]; entry; entry = entry->link) {
         uint64_t stored;
-        std::memcpy(&stored, entry_key(entry), sizeof stored);
+        std::memcpy(&stored, fixed_key(entry), sizeof stored);
         if (stored == wanted) {
             place.entry = entry;
             return place;
@@ -338,7 +459,9 @@ struct Place {
 
 [[gnu::always_inline]] inline Place locate(HashTableType table, const void *key)
 {
-    return is_plain_fixed8(table) ? locate_fixed8(table, key) : locate_general(table, key);
+    if (is_plain_fixed8(table)) return locate_fixed8(table, key);
+    if (string_keys(table)) return locate_string(table, static_cast<const char *>(key));
+    return locate_general(table, key);
 }
 
 /* Pushes an entry at the head of lookup chain b. */
@@ -456,13 +579,16 @@ void drop_all_slabs(HashTableType table)
 }
 
 /* A pair holding copies of key and value, linked nowhere, or null when memory
- * runs out. An unpooled pair is one engine block: the node, then the entry.
- * *madeSlab tells whether a slab was added for it. */
-HashNode *new_pair(HashTableType table, const void *key, const void *value, bool *madeSlab)
+ * runs out; place is where locate found the key absent. An unpooled pair is
+ * one engine block: the node, then the entry. *madeSlab tells whether a slab
+ * was added for it. */
+HashNode *new_pair(HashTableType table, const void *key, const Place &place, const void *value, bool *madeSlab)
 {
     *madeSlab = false;
-    size_t length = key_length(table, key);
-    size_t value_offset = sizeof(Entry) + aligned8(length);
+    bool strings = string_keys(table);
+    size_t length = strings ? place.length : key_length(table, key);
+    size_t key_offset = sizeof(Entry) + (strings ? sizeof(StringTag) : 0);
+    size_t value_offset = key_offset + aligned8(length);
     HashNode *node;
     if (pooled(table)) {
         if (!table->freeNodes) {
@@ -473,7 +599,7 @@ HashNode *new_pair(HashTableType table, const void *key, const void *value, bool
         table->freeNodes = node->next;
     } else {
         size_t bytes;
-        if (length > SIZE_MAX - sizeof(HashNode) - sizeof(Entry) - 8 ||
+        if (length > SIZE_MAX - sizeof(HashNode) - key_offset - 8 ||
             __builtin_add_overflow(sizeof(HashNode) + value_offset, static_cast<size_t>(table->valueSize), &bytes))
             return nullptr;
         node = static_cast<HashNode *>(engine_malloc(bytes));
@@ -482,7 +608,11 @@ HashNode *new_pair(HashTableType table, const void *key, const void *value, bool
     }
     node->next = nullptr;
     node->entry->link = nullptr;
-    std::memcpy(entry_key(node->entry), key, length);
+    if (strings) {
+        uint64_t tag = tag_word(place.hash, length);
+        std::memcpy(string_tag(node->entry), &tag, sizeof tag);
+    }
+    std::memcpy(entry_key(table, node->entry), key, length);
     std::memcpy(reinterpret_cast<unsigned char *>(node->entry) + value_offset, value,
                 static_cast<size_t>(table->valueSize));
     return node;
@@ -562,8 +692,9 @@ bool chains_fit(HashTableType table, const PreparedResize &resize)
     bool fits = true;
     for (uint32_t b = 0; b < table->bucketCount && fits; ++b)
         for (HashNode *node = table->buckets[b].head; node && fits; node = node->next) {
-            const unsigned char *key = node_key(node);
-            uint32_t target = bucket_index(hash_with(resize.hash, key, key_length(table, key)), resize.count);
+            const unsigned char *key = node_key(table, node);
+            uint32_t hash = hash_with(resize.hash, key, stored_key_length(table, node->entry));
+            uint32_t target = bucket_index(hash, resize.count);
             uintptr_t counted;
             std::memcpy(&counted, &resize.buckets[target].head, sizeof counted);
             ++counted;
@@ -591,9 +722,14 @@ int prepare_resize(HashTableType table, uint64_t count, HashFunction hash, Prepa
 
 /* Moves every node, in old bucket order and chain order, to the head of its
  * ordered chain in the new array, and every entry to the head of its lookup
- * chain (the lookup chains' order is nobody's concern); frees the old array. */
+ * chain (the lookup chains' order is nobody's concern); frees the old array.
+ * Each key is hashed again with the current function, except a string key
+ * that stays under the table's own hash: the pure function would give the
+ * hash its tag already holds. */
 void commit_resize(HashTableType table, const PreparedResize &resize)
 {
+    bool strings = string_keys(table);
+    bool tags_hold = strings && table->hash == &Lookup3_hashlittle && resize.hash == &Lookup3_hashlittle;
     HashBucket *old_buckets = table->buckets;
     uint32_t old_count = table->bucketCount;
     table->buckets = resize.buckets;
@@ -606,8 +742,10 @@ void commit_resize(HashTableType table, const PreparedResize &resize)
         HashNode *node = old_buckets[b].head;
         while (node) {
             HashNode *next = node->next;
-            const unsigned char *key = node_key(node);
-            uint32_t hash = hash_with(table->hash, key, key_length(table, key));
+            const unsigned char *key = node_key(table, node);
+            uint32_t hash = tags_hold ? string_tag(node->entry)->hash
+                                      : hash_with(table->hash, key, stored_key_length(table, node->entry));
+            if (strings) string_tag(node->entry)->hash = hash;
             uint32_t lookup = is_plain_fixed8(table) ? spread8(key) : hash;
             push_node(table->buckets, bucket_index(hash, resize.count), node, &table->usedBuckets);
             push_entry(table->lookupHeads, lookup & table->lookupMask, node->entry);
@@ -766,14 +904,14 @@ void print_bytes(const unsigned char *bytes, size_t count)
         if (entry) {
             uint64_t wanted = *static_cast<const volatile uint64_t *>(key);
             uint64_t stored;
-            std::memcpy(&stored, entry_key(entry), sizeof stored);
+            std::memcpy(&stored, fixed_key(entry), sizeof stored);
             Entry *next = entry->link;
             entry = stored == wanted ? entry : next;
             asm("" : "+r"(entry));
             for (; entry; entry = entry->link) {
-                std::memcpy(&stored, entry_key(entry), sizeof stored);
+                std::memcpy(&stored, fixed_key(entry), sizeof stored);
                 if (stored == wanted) {
-                    toolbox::copy_upto32(valueBuffer, entry_key(entry) + 8, table->fastGetValueSize);
+                    toolbox::copy_upto32(valueBuffer, fixed_key(entry) + 8, table->fastGetValueSize);
                     return kOk;
                 }
             }
@@ -846,7 +984,7 @@ int HashTableInsertItem(HashTableType table, const void *key, const void *value)
         if (table->itemCount >= kMaxChainLength && chain_length(head) >= kMaxChainLength) return kBucketFull;
         if (table->itemCount == INT32_MAX) return kOutOfMemory;
         if (!head) ++used_after;
-        fresh = new_pair(table, key, value, &made_slab);
+        fresh = new_pair(table, key, place, value, &made_slab);
         if (!fresh) return kOutOfMemory;
     }
     PreparedResize growth;
@@ -1051,13 +1189,13 @@ int HashTableIteratorGetItem(HashTableType table, size_t iterator, void *keyBuff
     if (status != kOk) return status;
     HashNode *node = node_of(table, *slot);
     if (!node) return kIteratorInvalidated; /* cannot happen while the slot is valid */
-    size_t length = key_length(table, node_key(node));
+    size_t length = stored_key_length(table, node->entry);
     size_t value_size = static_cast<size_t>(table->valueSize);
     if (keyBufferSize == 0) return static_cast<int>(length);
     if (valueBufferSize == 0) return table->valueSize;
     if (!keyBuffer || !valueBuffer) return kNullPointer;
     if (keyBufferSize < length || valueBufferSize < value_size) return kBufferTooSmall;
-    std::memcpy(keyBuffer, node_key(node), length);
+    std::memcpy(keyBuffer, node_key(table, node), length);
     std::memcpy(valueBuffer, node_value(table, node), value_size);
     return kOk;
 }
@@ -1107,9 +1245,9 @@ void HashTablePrint(HashTableType table)
         for (HashNode *node = table->buckets[b].head; node; node = node->next) {
             std::printf("%d\t%d\t", item++, static_cast<int>(b));
             if (table->keyKind == HASH_KEY_CSTRING)
-                std::printf("%s", reinterpret_cast<const char *>(node_key(node)));
+                std::printf("%s", reinterpret_cast<const char *>(node_key(table, node)));
             else
-                print_bytes(node_key(node), static_cast<size_t>(table->keySize));
+                print_bytes(node_key(table, node), static_cast<size_t>(table->keySize));
             std::printf("\t");
             print_bytes(node_value(table, node), static_cast<size_t>(table->valueSize));
             std::printf("\n");

@@ -41,12 +41,23 @@ inline uint32_t load16(const unsigned char *p)
     return v;
 }
 
-/* Up to 4 bytes as the low bytes of a word, the rest zero (the masked word). */
-inline uint32_t load_partial(const unsigned char *p, size_t n)
+/* Adds the last 1 to 12 bytes of a key at k as little-endian words, the
+ * missing high bytes zero. No byte outside them is read: the words are
+ * gathered by fixed-size loads that end at the last byte, shifted so that
+ * bytes read twice drop out (no call into the C runtime for a short copy). */
+inline void add_tail(const unsigned char *k, size_t length, uint32_t &a, uint32_t &b, uint32_t &c)
 {
-    uint32_t v = 0;
-    std::memcpy(&v, p, n);
-    return v;
+    if (length >= 8) {
+        a += load32(k);
+        b += load32(k + 4);
+        c += static_cast<uint32_t>(uint64_t{load32(k + length - 4)} >> (8 * (12 - length)));
+    } else if (length >= 4) {
+        a += load32(k);
+        b += static_cast<uint32_t>(uint64_t{load32(k + length - 4)} >> (8 * (8 - length)));
+    } else {
+        a += k[0] | static_cast<uint32_t>(k[length / 2]) << (8 * (length / 2)) |
+             static_cast<uint32_t>(k[length - 1]) << (8 * (length - 1));
+    }
 }
 
 uint32_t hash_words(const unsigned char *k, size_t length, uint32_t a, uint32_t b, uint32_t c)
@@ -60,10 +71,7 @@ uint32_t hash_words(const unsigned char *k, size_t length, uint32_t a, uint32_t 
         k += 12;
     }
     if (length == 0) return c;
-    /* The last 1..12 bytes, each word masked to the bytes that remain. */
-    a += load_partial(k, length < 4 ? length : 4);
-    if (length > 4) b += load_partial(k + 4, length < 8 ? length - 4 : 4);
-    if (length > 8) c += load_partial(k + 8, length - 8);
+    add_tail(k, length, a, b, c);
     lookup3_final(a, b, c);
     return c;
 }

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 #include <vector>
+#include <windows.h>
 #include "hash_table_internal.h"
 #include "toolbox_test_support.h"
 
@@ -224,6 +225,74 @@ TEST_F(ToolboxHashTable, StringKeysIncludeTheirTerminator)
     EXPECT_EQ(seen, 4);
     HashTableIteratorDispose(table, it);
     HashTableDispose(table);
+}
+
+/* A hash of the caller's that puts every key into one chain: a lookup then
+ * passes entries whose hash and length agree with its key's, and the key
+ * bytes alone decide. */
+uint32_t one_chain_hash(const void *, size_t) { return 7; }
+
+/* String keys of every length up to 40, each with variants that differ from
+ * it in one byte, inserted from every alignment, under the table's own hash
+ * and under one that chains them all together. Every lookup reads a copy
+ * whose terminator is the last byte before an inaccessible page, so a lookup
+ * that read past the terminator would fault. */
+TEST_F(ToolboxHashTable, StringKeysAreToldApartByEveryByte)
+{
+    SYSTEM_INFO info;
+    GetSystemInfo(&info);
+    const size_t page = info.dwPageSize;
+    auto *pages = static_cast<char *>(VirtualAlloc(nullptr, 2 * page, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+    ASSERT_NE(pages, nullptr);
+    DWORD previous = 0;
+    ASSERT_TRUE(VirtualProtect(pages + page, page, PAGE_NOACCESS, &previous));
+    auto at_page_end = [&](const std::string &text) {
+        char *copy = pages + page - text.size() - 1;
+        std::memcpy(copy, text.c_str(), text.size() + 1);
+        return copy;
+    };
+    const std::string pattern = "0123456789abcdefghijklmnopqrstuvwxyzABCDE";
+    std::vector<std::string> present, absent;
+    for (size_t length = 0; length <= 40; ++length) {
+        present.push_back(pattern.substr(0, length));
+        for (size_t i = 0; i < length; ++i) {
+            for (char c : {'#', '%'}) {
+                std::string variant = pattern.substr(0, length);
+                variant[i] = c;
+                (c == '#' ? present : absent).push_back(variant);
+            }
+        }
+    }
+    for (HashFunction hash : {&Lookup3_hashlittle, &one_chain_hash}) {
+        SCOPED_TRACE(hash == &one_chain_hash ? "one chain" : "own hash");
+        HashTableType table = make_table(0, HASH_KEY_CSTRING, 0, sizeof(int));
+        ASSERT_EQ(HashTableSetAttribute(table, HASH_ATTR_HASH_FUNCTION, hash), 0);
+        alignas(16) char source[64];
+        for (size_t i = 0; i < present.size(); ++i) {
+            char *copy = source + i % 16;
+            std::memcpy(copy, present[i].c_str(), present[i].size() + 1);
+            int value = static_cast<int>(i);
+            ASSERT_EQ(HashTableInsertItem(table, copy, &value), 0);
+        }
+        for (size_t i = 0; i < present.size(); ++i) {
+            int value = -1;
+            EXPECT_EQ(HashTableGetItem(table, at_page_end(present[i]), &value, sizeof value), 0);
+            EXPECT_EQ(value, static_cast<int>(i)) << present[i];
+        }
+        for (const std::string &key : absent) {
+            int found = -1;
+            EXPECT_EQ(HashTableFindItem(table, at_page_end(key), &found), 0);
+            EXPECT_EQ(found, 0) << key;
+        }
+        for (size_t i = 0; i < present.size(); ++i) {
+            int value = -1;
+            EXPECT_EQ(HashTableRemoveItem(table, at_page_end(present[i]), &value, sizeof value), 0);
+            EXPECT_EQ(value, static_cast<int>(i)) << present[i];
+        }
+        EXPECT_EQ(attribute_int(table, HASH_ATTR_NUM_ITEMS), 0);
+        HashTableDispose(table);
+    }
+    VirtualFree(pages, 0, MEM_RELEASE);
 }
 
 TEST_F(ToolboxHashTable, IterationFollowsBucketsAndNewestFirstInAChain)
