@@ -1,7 +1,8 @@
 /* cnode-run's batch throughput: 10^5 generated lines run through the batch
  * runner of the program (the same code, in this process) with one and with
  * two worker threads, reading a file and writing to the null device, against
- * the bare entry-call rate through the same host measured in the same run. */
+ * the bare entry-call rate through the same host measured in the same run;
+ * and the same runs with the program's small-block keeping switched off. */
 #include <fcntl.h>
 #include <io.h>
 #include <algorithm>
@@ -12,6 +13,7 @@
 #include "batch.h"
 #include "harness.h"
 #include "host.h"
+#include "small_blocks.h"
 
 using namespace cnode_run;
 
@@ -38,31 +40,33 @@ std::string generated_input()
     return text;
 }
 
-/* Median lines per second of a batch run with the given thread count. */
-double batch_lines_per_second(Host &host, const std::string &input_path, unsigned threads, int runs = 5)
+/* Lines per second of one batch run with the given thread count; 0 when the
+ * run fails. */
+double batch_lines_per_second(Host &host, const std::string &input_path, unsigned threads)
 {
     Options options;
     options.batch = true;
     options.threads = threads;
-    std::vector<double> rates;
-    for (int i = 0; i < runs; ++i) {
-        int in = _open(input_path.c_str(), _O_RDONLY | _O_BINARY);
-        std::FILE *out = std::fopen("NUL", "wb");
-        if (in < 0 || !out) return 0;
-        std::string failure;
-        double t0 = bench::now_ns();
-        int status = run_batch(host, options, in, out, failure);
-        double t1 = bench::now_ns();
-        _close(in);
-        std::fclose(out);
-        if (status != kExitOk) {
-            std::fprintf(stderr, "batch run ended with %d %s\n", status, failure.c_str());
-            return 0;
-        }
-        rates.push_back(kLines * 1e9 / (t1 - t0));
+    int in = _open(input_path.c_str(), _O_RDONLY | _O_BINARY);
+    std::FILE *out = std::fopen("NUL", "wb");
+    if (in < 0 || !out) return 0;
+    std::string failure;
+    double t0 = bench::now_ns();
+    int status = run_batch(host, options, in, out, failure);
+    double t1 = bench::now_ns();
+    _close(in);
+    std::fclose(out);
+    if (status != kExitOk) {
+        std::fprintf(stderr, "batch run ended with %d %s\n", status, failure.c_str());
+        return 0;
     }
-    std::sort(rates.begin(), rates.end());
-    return rates[rates.size() / 2];
+    return kLines * 1e9 / (t1 - t0);
+}
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
 }
 
 } // namespace
@@ -95,14 +99,34 @@ int main()
             }
         },
         20000, 7, 2);
-    double one = batch_lines_per_second(host, path, 1);
-    double two = batch_lines_per_second(host, path, 2);
+    /* Each round runs the batch with one and with two threads, with freed
+     * small blocks kept per thread and with every block going back to the C
+     * runtime's heap, back to back, so that the ratios of a round compare
+     * runs made under the same state of the machine. */
+    constexpr int kRounds = 7;
+    std::vector<double> one, two, one_heap, two_heap, scaling, kept_gain;
+    for (int r = 0; r < kRounds; ++r) {
+        keep_small_blocks(true);
+        double o = batch_lines_per_second(host, path, 1), t = batch_lines_per_second(host, path, 2);
+        keep_small_blocks(false);
+        double oh = batch_lines_per_second(host, path, 1), th = batch_lines_per_second(host, path, 2);
+        keep_small_blocks(true);
+        if (o <= 0 || t <= 0 || oh <= 0 || th <= 0) return 1;
+        one.push_back(o), two.push_back(t), one_heap.push_back(oh), two_heap.push_back(th);
+        scaling.push_back(t / o);
+        kept_gain.push_back((o + t) / (oh + th));
+    }
     std::remove(path.c_str());
 
     double entry_rate = 1e9 / entry_ns;
     std::printf("%-44s %12.0f calls/s\n", "entry call through the host", entry_rate);
-    std::printf("%-44s %12.0f lines/s   %5.2f of the entry-call rate\n", "batch, 1 thread", one, one / entry_rate);
+    std::printf("%-44s %12.0f lines/s   %5.2f of the entry-call rate\n", "batch, 1 thread", median(one),
+                median(one) / entry_rate);
     std::printf("%-44s %12.0f lines/s   %5.2f of the entry-call rate   ratio to 1 thread %5.2f\n",
-                "batch, 2 threads", two, two / entry_rate, one > 0 ? two / one : 0.0);
-    return one > 0 && two > 0 ? 0 : 1;
+                "batch, 2 threads", median(two), median(two) / entry_rate, median(scaling));
+    std::printf("%-44s %12.0f lines/s (1 thread) %12.0f lines/s (2 threads)\n",
+                "batch, every small block back to the heap", median(one_heap), median(two_heap));
+    std::printf("small blocks kept per thread / back to the heap: %.2f (median of %d rounds)\n", median(kept_gain),
+                kRounds);
+    return 0;
 }
