@@ -280,14 +280,24 @@ void run_chunk(Host &host, void *instance, void *&source, const Options &options
     }
 }
 
-/* Writes a chunk's answers; false with the reason when the output fails. */
+/* Writes a chunk's answers; false with the reason when the output fails. The
+ * bytes go to the stream's descriptor in one write where it takes them all
+ * (whatever the stream holds is flushed first): the C runtime's stream writes
+ * to a character device, the null device among them, a line at a time. */
 bool write_chunk(std::FILE *out, const Chunk &chunk, std::string &failure)
 {
     if (chunk.output.empty()) return true;
     errno = 0;
-    if (std::fwrite(chunk.output.data(), 1, chunk.output.size(), out) == chunk.output.size() &&
-        std::fflush(out) == 0)
-        return true;
+    bool written = std::fflush(out) == 0;
+    const char *p = chunk.output.data();
+    size_t left = chunk.output.size();
+    while (written && left > 0) {
+        unsigned piece = left > (1u << 30) ? (1u << 30) : static_cast<unsigned>(left);
+        int n = _write(_fileno(out), p, piece);
+        written = n > 0;
+        if (written) p += n, left -= static_cast<size_t>(n);
+    }
+    if (written) return true;
     failure = std::string("cannot write the output: ") + (errno ? std::strerror(errno) : "write error");
     return false;
 }
