@@ -17,4 +17,17 @@ export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 # that moment loses its connection before it runs. Refused (and harmless) when
 # a server is already running for the prefix.
 /usr/lib/wine/wineserver64 -p10 >/dev/null 2>&1 || true
-exec /usr/lib/wine/wine64 "$exe" "$@"
+if [ -z "${CNODE_REPORT_ENDS:-}" ]; then
+  exec /usr/lib/wine/wine64 "$exe" "$@"
+fi
+# The test runs set CNODE_REPORT_ENDS: a test program ends with 0 or with 1
+# (gtest's report of a failure); any other status means the process ended
+# without a word from the program, and Wine says nothing of it either
+# (WINEDEBUG=-all), so its status and running time are printed.
+start=$(date +%s%N)
+status=0
+/usr/lib/wine/wine64 "$exe" "$@" || status=$?
+if [ "$status" -gt 1 ]; then
+  echo "wine-run: $(basename "$exe") ended with status $status after $(( ($(date +%s%N) - start) / 1000000 )) ms" >&2
+fi
+exit "$status"
