@@ -10,7 +10,7 @@ if [ ! -f "$prefix/.cnode-ready" ]; then
     flock 9
     if [ ! -f "$prefix/.cnode-ready" ]; then
       WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" \
-        /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1 || true
+        setarch "$(uname -m)" -R /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1 || true
       WINEPREFIX="$prefix" /usr/lib/wine/wineserver -w || true
       touch "$prefix/.cnode-ready"
     fi

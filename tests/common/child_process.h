@@ -2,6 +2,7 @@
  * fed from a string and its standard output and error captured. */
 #pragma once
 #include <windows.h>
+#include <cstdio>
 #include <psapi.h>
 #include <algorithm>
 #include <string>
@@ -61,6 +62,10 @@ inline ChildResult run_child(const std::string &command_line, const std::string 
     CloseHandle(out_w);
     CloseHandle(err_w);
     if (!started) {
+        /* Named in the test's output: an exit code of 0xFFFFFFFF alone does not
+         * tell a child that never started from one that ended so. */
+        std::fprintf(stderr, "run_child: CreateProcessW failed with error %lu for %s\n", GetLastError(),
+                     command_line.c_str());
         CloseHandle(in_w);
         if (out_r) CloseHandle(out_r);
         CloseHandle(err_r);
