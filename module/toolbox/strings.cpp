@@ -190,6 +190,18 @@ extern "C" char *StrDup(const char *text)
     return copy;
 }
 
+namespace {
+
+/* The heap text old (m bytes before its terminator; null for none) with room
+ * for n bytes more and the terminator, reallocated in place of old or newly
+ * allocated; null when memory runs out, old then unchanged. */
+char *grow_heap_text(char *old, size_t m, size_t n)
+{
+    return static_cast<char *>(old ? qex_rte_realloc(old, m + n + 1) : qex_rte_malloc(n + 1));
+}
+
+} // namespace
+
 extern "C" int AppendString(char **text, const char *add, int length)
 {
     if (!text) toolbox_assertion(2676, "NULL passed to first parameter of AppendString()");
@@ -199,7 +211,7 @@ extern "C" int AppendString(char **text, const char *add, int length)
     char *old = *text;
     size_t m = old ? std::strlen(old) : 0;
     ptrdiff_t inside = offset_inside(old, m + 1, add);
-    auto *grown = static_cast<char *>(old ? qex_rte_realloc(old, m + n + 1) : qex_rte_malloc(n + 1));
+    char *grown = grow_heap_text(old, m, n);
     if (!grown) return 0;
     if (inside >= 0) add = grown + inside;
     std::memmove(grown + m, add, n);
@@ -217,7 +229,7 @@ extern "C" int AddStringPrefix(char **text, const char *add, int length)
     char *old = *text;
     size_t m = old ? std::strlen(old) : 0;
     ptrdiff_t inside = offset_inside(old, m + 1, add);
-    auto *grown = static_cast<char *>(old ? qex_rte_realloc(old, m + n + 1) : qex_rte_malloc(n + 1));
+    char *grown = grow_heap_text(old, m, n);
     if (!grown) return 0;
     std::memmove(grown + n, grown, old ? m + 1 : 1);
     if (!old) grown[n] = '\0';
@@ -230,7 +242,7 @@ extern "C" int AddStringQuotes(char **text)
 {
     char *old = *text;
     size_t m = old ? std::strlen(old) : 0;
-    auto *grown = static_cast<char *>(old ? qex_rte_realloc(old, m + 3) : qex_rte_malloc(3));
+    char *grown = grow_heap_text(old, m, 2);
     if (!grown) return 0;
     std::memmove(grown + 1, grown, m);
     grown[0] = '"';
