@@ -17,13 +17,15 @@
  * - Failure is reported as the standard requires: bad_alloc from the throwing
  *   forms, null from the nothrow forms.
  * - The thread's lists are reached through a thread-local slot read in the
- *   thread's own record; before the slot exists (allocations made while the
- *   program's statics are built) every block goes to the heap. */
+ *   thread's own record; while the slot does not exist (before the
+ *   program's statics are built, after they are destroyed) every block goes
+ *   to the heap. */
 #include <windows.h>
 #include <cstdint>
 #include <cstdlib>
 #include <atomic>
 #include <new>
+#include "per_thread.h"
 #include "small_blocks.h"
 
 namespace {
@@ -42,30 +44,22 @@ struct Lists {
     unsigned kept[kClasses];
 };
 
-/* The slot of each thread's lists; TLS_OUT_OF_INDEXES until built. */
-DWORD g_slot = TLS_OUT_OF_INDEXES;
-/* The thread record keeps slots 0 to 63 at this offset on 64-bit Windows. */
-constexpr uintptr_t kRecordSlotsOffset = 0x1480;
+/* Each thread's lists (the thread-local slot kept as the stand-ins keep
+ * theirs). */
+standin::ThreadSlot g_lists;
 
 Lists *own_lists()
 {
-    DWORD slot = g_slot;
-    if (slot >= 64) return nullptr; /* no slot, or one outside the record: the heap serves */
-    uintptr_t value;
-    asm volatile("movq %%gs:(%1), %0" : "=r"(value) : "r"(kRecordSlotsOffset + slot * 8ul) : "memory");
-    if (value) return reinterpret_cast<Lists *>(value);
+    if (!g_lists.exists()) return nullptr;
+    if (auto *lists = static_cast<Lists *>(g_lists.get())) return lists;
     auto *lists = static_cast<Lists *>(std::calloc(1, sizeof(Lists)));
-    if (lists) TlsSetValue(slot, lists);
+    if (lists) g_lists.set(lists);
     return lists;
 }
 
 /* Whether threads keep small blocks at all (the batch benchmark compares both
  * ways in one run); blocks kept before a switch-off are still used. */
 std::atomic<bool> g_keeping{true};
-
-struct SlotOwner {
-    SlotOwner() { g_slot = TlsAlloc(); }
-} g_slot_owner;
 
 void *allocate(size_t size) noexcept
 {
@@ -110,10 +104,10 @@ void release(void *pointer) noexcept
 void NTAPI on_thread_event(PVOID, DWORD reason, PVOID)
 {
     if (reason != DLL_THREAD_DETACH && reason != DLL_PROCESS_DETACH) return;
-    if (g_slot == TLS_OUT_OF_INDEXES) return;
-    auto *lists = static_cast<Lists *>(TlsGetValue(g_slot));
+    if (!g_lists.exists()) return;
+    auto *lists = static_cast<Lists *>(g_lists.get());
     if (!lists) return;
-    TlsSetValue(g_slot, nullptr);
+    g_lists.set(nullptr);
     for (FreeBlock *&head : lists->head)
         while (FreeBlock *block = head) {
             head = block->next;
