@@ -61,6 +61,37 @@ Paired paired_median_ns_per_op(Subject &&subject, long subject_ops, Baseline &&b
     return {s[s.size() / 2], b[b.size() / 2]};
 }
 
+/* The median of samples. */
+inline double median(std::vector<double> samples)
+{
+    std::sort(samples.begin(), samples.end());
+    return samples[samples.size() / 2];
+}
+
+/* Medians of subject() and baseline() in ns per operation, measured in
+ * alternation, each timed run preceded by its untimed setup; one warm-up
+ * round. */
+template <typename SubjectSetup, typename Subject, typename BaselineSetup, typename Baseline>
+Paired alternate(SubjectSetup &&subject_setup, Subject &&subject, BaselineSetup &&baseline_setup,
+                 Baseline &&baseline, double ops, int runs)
+{
+    std::vector<double> s, b;
+    for (int i = 0; i <= runs; ++i) {
+        subject_setup();
+        double t0 = now_ns();
+        subject();
+        double t1 = now_ns();
+        baseline_setup();
+        double t2 = now_ns();
+        baseline();
+        double t3 = now_ns();
+        if (i == 0) continue; /* warm-up */
+        s.push_back((t1 - t0) / ops);
+        b.push_back((t3 - t2) / ops);
+    }
+    return {median(s), median(b)};
+}
+
 /* Prints one result row: name, ns/op of the subject and the baseline, and their ratio. */
 inline void report(const char *name, double subject_ns, const char *baseline_name, double baseline_ns)
 {

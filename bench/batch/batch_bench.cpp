@@ -63,12 +63,6 @@ double batch_lines_per_second(Host &host, const std::string &input_path, unsigne
     return kLines * 1e9 / (t1 - t0);
 }
 
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
 } // namespace
 
 int main()
@@ -120,13 +114,13 @@ int main()
 
     double entry_rate = 1e9 / entry_ns;
     std::printf("%-44s %12.0f calls/s\n", "entry call through the host", entry_rate);
-    std::printf("%-44s %12.0f lines/s   %5.2f of the entry-call rate\n", "batch, 1 thread", median(one),
-                median(one) / entry_rate);
+    std::printf("%-44s %12.0f lines/s   %5.2f of the entry-call rate\n", "batch, 1 thread", bench::median(one),
+                bench::median(one) / entry_rate);
     std::printf("%-44s %12.0f lines/s   %5.2f of the entry-call rate   ratio to 1 thread %5.2f\n",
-                "batch, 2 threads", median(two), median(two) / entry_rate, median(scaling));
+                "batch, 2 threads", bench::median(two), bench::median(two) / entry_rate, bench::median(scaling));
     std::printf("%-44s %12.0f lines/s (1 thread) %12.0f lines/s (2 threads)\n",
-                "batch, every small block back to the heap", median(one_heap), median(two_heap));
-    std::printf("small blocks kept per thread / back to the heap: %.2f (median of %d rounds)\n", median(kept_gain),
+                "batch, every small block back to the heap", bench::median(one_heap), bench::median(two_heap));
+    std::printf("small blocks kept per thread / back to the heap: %.2f (median of %d rounds)\n", bench::median(kept_gain),
                 kRounds);
     return 0;
 }

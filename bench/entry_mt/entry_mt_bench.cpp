@@ -134,10 +134,7 @@ int main()
     }
     round.store(-1, std::memory_order_release);
     other.join();
-    auto median = [](std::vector<double> v) {
-        std::sort(v.begin(), v.end());
-        return v[v.size() / 2];
-    };
+    using bench::median;
     double one_thread = median(one_ns), two_threads = median(two_ns), baseline = median(bare_ns);
 
     bench::report("entry point, one thread", one_thread, "bare computation", baseline);

@@ -21,36 +21,8 @@
 
 namespace {
 
-struct Timing {
-    double subject_ns, baseline_ns;
-};
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
-/* ns per operation; each timed run preceded by its untimed setup; one warm-up. */
-template <typename SS, typename S, typename BS, typename B>
-Timing alternate(SS &&subject_setup, S &&subject, BS &&baseline_setup, B &&baseline, double ops, int runs)
-{
-    std::vector<double> s, b;
-    for (int i = 0; i <= runs; ++i) {
-        subject_setup();
-        double t0 = bench::now_ns();
-        subject();
-        double t1 = bench::now_ns();
-        baseline_setup();
-        double t2 = bench::now_ns();
-        baseline();
-        double t3 = bench::now_ns();
-        if (i == 0) continue;
-        s.push_back((t1 - t0) / ops);
-        b.push_back((t3 - t2) / ops);
-    }
-    return {median(s), median(b)};
-}
+using Timing = bench::Paired;
+using bench::alternate;
 
 void quick_sort_against_qsort()
 {

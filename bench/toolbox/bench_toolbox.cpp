@@ -19,39 +19,8 @@
 
 namespace {
 
-struct Timing {
-    double subject_ns;
-    double baseline_ns;
-};
-
-double median(std::vector<double> samples)
-{
-    std::sort(samples.begin(), samples.end());
-    return samples[samples.size() / 2];
-}
-
-/* ns per operation of subject() and baseline(), each timed run preceded by
- * its untimed setup; one warm-up run each. */
-template <typename SubjectSetup, typename Subject, typename BaselineSetup, typename Baseline>
-Timing alternate(SubjectSetup &&subject_setup, Subject &&subject, BaselineSetup &&baseline_setup,
-                 Baseline &&baseline, long ops, int runs)
-{
-    std::vector<double> s, b;
-    for (int i = 0; i <= runs; ++i) {
-        subject_setup();
-        double t0 = bench::now_ns();
-        subject();
-        double t1 = bench::now_ns();
-        baseline_setup();
-        double t2 = bench::now_ns();
-        baseline();
-        double t3 = bench::now_ns();
-        if (i == 0) continue; /* warm-up */
-        s.push_back((t1 - t0) / static_cast<double>(ops));
-        b.push_back((t3 - t2) / static_cast<double>(ops));
-    }
-    return {median(s), median(b)};
-}
+using Timing = bench::Paired;
+using bench::alternate;
 
 template <typename Subject, typename Baseline>
 Timing alternate(Subject &&subject, Baseline &&baseline, long ops, int runs)
