@@ -4,13 +4,16 @@
  * input, a failing output and modules that do not load. */
 #include <gtest/gtest.h>
 #include <algorithm>
+#include <atomic>
 #include <climits>
+#include <cstring>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <nlohmann/json.hpp>
 #include <random>
 #include <sstream>
+#include <thread>
 #include "child_process.h"
 #include "field_model.h"
 #include "module_loader.h"
@@ -230,6 +233,60 @@ TEST(CnodeRun, BinaryInputIsReadToItsEndAndEveryLineAnswered)
     EXPECT_EQ(lines[2]["samp_indx"], 1);
     EXPECT_EQ(lines.back()["err_msg_indx"], 14);
     for (const char *flags : {" --json", ""}) EXPECT_EQ(run_child(tool() + flags).out.find('\r'), std::string::npos);
+}
+
+/* A batch line typed at a console is answered while the input stays open,
+ * with one worker or several: the answer to the first line must arrive
+ * before the second is sent. A watchdog closes the input after 20 s, so a
+ * tool that answers only at the end of its input fails instead of hanging. */
+TEST(CnodeRun, ABatchLineIsAnsweredBeforeTheNextArrives)
+{
+    for (const char *threads : {"1", "2"}) {
+        SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
+        HANDLE in_r, in_w, out_r, out_w;
+        ASSERT_TRUE(CreatePipe(&in_r, &in_w, &sa, 0) && CreatePipe(&out_r, &out_w, &sa, 0));
+        SetHandleInformation(in_w, HANDLE_FLAG_INHERIT, 0);
+        SetHandleInformation(out_r, HANDLE_FLAG_INHERIT, 0);
+        STARTUPINFOA si{};
+        si.cb = sizeof si;
+        si.dwFlags = STARTF_USESTDHANDLES;
+        si.hStdInput = in_r;
+        si.hStdOutput = out_w;
+        si.hStdError = out_w;
+        PROCESS_INFORMATION pi{};
+        std::string cmd = tool() + " --batch --threads " + threads;
+        ASSERT_TRUE(CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi));
+        CloseHandle(in_r);
+        CloseHandle(out_w);
+        HANDLE answered = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        std::atomic<bool> timed_out{false};
+        std::thread watchdog([&] {
+            if (WaitForSingleObject(answered, 20000) == WAIT_TIMEOUT) timed_out = true, CloseHandle(in_w);
+        });
+        auto send = [&](const char *line) {
+            DWORD n;
+            return timed_out || WriteFile(in_w, line, static_cast<DWORD>(std::strlen(line)), &n, nullptr);
+        };
+        auto answer = [&] {
+            std::string line;
+            char c;
+            DWORD n;
+            while (ReadFile(out_r, &c, 1, &n, nullptr) && n == 1 && c != '\n') line += c;
+            return line;
+        };
+        EXPECT_TRUE(send("{\"size\": 14}\n"));
+        std::string first = answer();
+        EXPECT_FALSE(timed_out) << "--threads " << threads << ": no answer while the input was open";
+        EXPECT_TRUE(send("{\"size\": 15}\n"));
+        std::string second = answer();
+        SetEvent(answered);
+        watchdog.join();
+        if (!timed_out) CloseHandle(in_w);
+        WaitForSingleObject(pi.hProcess, INFINITE);
+        EXPECT_EQ(nlohmann::json::parse(first)["err_msg_indx"], -1) << first;
+        EXPECT_EQ(nlohmann::json::parse(second)["err_msg_indx"], 14) << second;
+        for (HANDLE h : {answered, out_r, pi.hProcess, pi.hThread}) CloseHandle(h);
+    }
 }
 
 /* An output that cannot be written is never success: exit 3 and the reason. */

@@ -10,7 +10,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstring>
-#include <deque>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -313,103 +313,103 @@ struct alignas(64) InstanceTag {
     char tag;
 };
 
+/* Several workers, and no other thread: each worker reads the next chunk
+ * itself, runs it on its own instance, and writes every finished chunk whose
+ * turn has come. A reader or writer thread of its own would take turns with
+ * the workers for the same processors, and every hand-over to it would cost a
+ * wake-up.
+ *
+ * Rules kept:
+ * - Chunks are numbered as they are read (under the read lock), and written
+ *   strictly in that order: a finished chunk waits in `finished` until every
+ *   earlier one is out.
+ * - At most `window` chunks are between being reserved for reading and being
+ *   written, whatever the input's length: a worker waits for room first.
+ * - One worker at a time writes (`writing`). Whoever leaves a chunk in
+ *   `finished` while nobody writes becomes the writer, and a writer stops
+ *   only when the next chunk is not finished yet, deciding that under the
+ *   state lock: so no finished chunk is left behind.
+ * - Reading has a lock of its own, so a worker that waits for input (a
+ *   console) holds up only the other readers, never a finished answer. */
 int run_parallel(Host &host, const Options &options, unsigned threads, LineReader &reader, std::FILE *out,
                  std::string &failure)
 {
     std::vector<InstanceTag> instances(threads);
     for (InstanceTag &t : instances) host.reserve(&t);
 
-    std::mutex m;
-    std::condition_variable work_ready, chunk_done, space_free;
-    std::deque<Chunk *> todo;                       /* read, not yet taken by a worker */
-    std::deque<std::unique_ptr<Chunk>> in_order;    /* every chunk in flight, oldest first */
-    std::vector<Chunk *> done;                      /* finished by a worker, not yet written */
-    std::vector<std::unique_ptr<Chunk>> spare;      /* written chunks, reused */
-    bool input_ended = false;
-    std::atomic<bool> write_failed{false};
+    std::mutex read_lock;
+    long next_read = 0;     /* the number of the next chunk read; guarded by read_lock */
+    bool input_ended = false; /* guarded by read_lock */
+
+    std::mutex m; /* guards everything below */
+    std::condition_variable room;
+    std::map<long, std::unique_ptr<Chunk>> finished;
+    std::vector<std::unique_ptr<Chunk>> spare; /* written chunks, reused */
+    long next_write = 0;
+    size_t in_flight = 0;
+    bool writing = false, write_failed = false, stop = false;
     int flags = 0;
     const size_t window = kWindowPerWorker * threads;
 
-    auto finished = [&](Chunk *c) {
-        for (Chunk *d : done)
-            if (d == c) return true;
-        return false;
-    };
-
-    std::vector<std::thread> workers;
-    for (unsigned w = 0; w < threads; ++w)
-        workers.emplace_back([&, instance = &instances[w]] {
-            void *source = nullptr;
-            for (;;) {
-                Chunk *chunk;
-                {
-                    std::unique_lock<std::mutex> lock(m);
-                    work_ready.wait(lock, [&] { return !todo.empty() || input_ended; });
-                    if (todo.empty()) break;
-                    chunk = todo.front();
-                    todo.pop_front();
-                }
-                if (!write_failed) run_chunk(host, instance, source, options, *chunk);
-                {
-                    std::lock_guard<std::mutex> lock(m);
-                    done.push_back(chunk);
-                }
-                chunk_done.notify_all();
-            }
-            host.release_source(source);
-        });
-
-    std::thread writer([&] {
+    auto worker = [&](void *instance) {
+        void *source = nullptr;
         for (;;) {
             std::unique_ptr<Chunk> chunk;
             {
                 std::unique_lock<std::mutex> lock(m);
-                chunk_done.wait(lock, [&] { return (!in_order.empty() && finished(in_order.front().get())) ||
-                                                   (in_order.empty() && input_ended); });
-                if (in_order.empty()) return;
-                chunk = std::move(in_order.front());
-                in_order.pop_front();
-                std::erase(done, chunk.get());
+                room.wait(lock, [&] { return stop || in_flight < window; });
+                if (stop) break;
+                ++in_flight;
+                if (!spare.empty()) {
+                    chunk = std::move(spare.back());
+                    spare.pop_back();
+                }
             }
-            flags |= chunk->flags;
-            if (!write_failed && !write_chunk(out, *chunk, failure)) write_failed = true;
+            if (!chunk) chunk = std::make_unique<Chunk>();
+            long number = -1;
             {
-                std::lock_guard<std::mutex> lock(m);
-                spare.push_back(std::move(chunk));
+                std::lock_guard<std::mutex> lock(read_lock);
+                if (!input_ended && reader.next(*chunk)) number = next_read++;
+                else input_ended = true;
             }
-            space_free.notify_one();
-        }
-    });
-
-    for (;;) {
-        std::unique_ptr<Chunk> chunk;
-        {
             std::unique_lock<std::mutex> lock(m);
-            space_free.wait(lock, [&] { return in_order.size() < window || write_failed; });
-            if (write_failed) break;
-            if (!spare.empty()) {
-                chunk = std::move(spare.back());
-                spare.pop_back();
+            if (number < 0) {
+                --in_flight;
+                stop = true;
+                room.notify_all();
+                break;
             }
+            if (!write_failed) {
+                lock.unlock();
+                run_chunk(host, instance, source, options, *chunk);
+                lock.lock();
+            }
+            finished.emplace(number, std::move(chunk));
+            if (writing) continue;
+            writing = true;
+            while (!finished.empty() && finished.begin()->first == next_write) {
+                std::unique_ptr<Chunk> next = std::move(finished.begin()->second);
+                finished.erase(finished.begin());
+                ++next_write;
+                bool skip = write_failed;
+                lock.unlock();
+                bool written = skip || write_chunk(out, *next, failure);
+                lock.lock();
+                flags |= next->flags;
+                if (!written) write_failed = stop = true;
+                spare.push_back(std::move(next));
+                --in_flight;
+                room.notify_all();
+            }
+            writing = false;
         }
-        if (!chunk) chunk = std::make_unique<Chunk>();
-        if (!reader.next(*chunk)) break;
-        {
-            std::lock_guard<std::mutex> lock(m);
-            todo.push_back(chunk.get());
-            in_order.push_back(std::move(chunk));
-        }
-        work_ready.notify_one();
-    }
-    {
-        std::lock_guard<std::mutex> lock(m);
-        input_ended = true;
-    }
-    work_ready.notify_all();
-    chunk_done.notify_all();
+        host.release_source(source);
+    };
+
+    std::vector<std::thread> workers;
+    for (unsigned w = 1; w < threads; ++w) workers.emplace_back(worker, &instances[w]);
+    worker(&instances[0]);
     for (std::thread &t : workers) t.join();
-    chunk_done.notify_all();
-    writer.join();
     for (InstanceTag &t : instances) host.unreserve(&t);
     return write_failed ? kExitWrite : exit_status(flags);
 }
