@@ -289,7 +289,8 @@ TEST(CnodeRun, ABatchLineIsAnsweredBeforeTheNextArrives)
     }
 }
 
-/* An output that cannot be written is never success: exit 3 and the reason. */
+/* An output that cannot be written is never success: exit 3 and the reason,
+ * named by the system's error. */
 TEST(CnodeRun, AFailedWriteExitsWith3AndSaysSo)
 {
     testing_support::ChildOptions closed;
@@ -298,6 +299,7 @@ TEST(CnodeRun, AFailedWriteExitsWith3AndSaysSo)
         auto r = run_child(tool() + flags, "{}\n{}\n", closed);
         EXPECT_EQ(r.exit_code, 3u) << flags;
         EXPECT_NE(r.err.find("cannot write the output"), std::string::npos) << flags << ": " << r.err;
+        EXPECT_EQ(r.err.find("write error"), std::string::npos) << flags << ": the cause is not named: " << r.err;
     }
 }
 

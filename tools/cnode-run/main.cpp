@@ -38,10 +38,11 @@ std::vector<std::string> utf8_arguments()
 }
 
 /* The exit status once everything is written: a failed write on standard
- * output turns any status into 3, with the reason on standard error. */
+ * output turns any status into 3, with the reason on standard error. The
+ * reason is the error number of the failed write, so errno is cleared just
+ * before the output is written (the C runtime leaves it alone on success). */
 int finish(int status)
 {
-    errno = 0;
     if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return status;
     std::fprintf(stderr, "cnode-run: cannot write the output: %s\n", errno ? std::strerror(errno) : "write error");
     return kExitWrite;
@@ -59,6 +60,7 @@ int main()
     std::string help, problem;
     switch (parse_options(utf8_arguments(), options, help, problem)) {
     case Parsed::Help:
+        errno = 0;
         std::fputs(help.c_str(), stdout);
         return finish(kExitOk);
     case Parsed::Usage:
@@ -73,6 +75,7 @@ int main()
         std::fprintf(stderr, "cnode-run: %s\n", error.c_str());
         return kExitUsage;
     }
+    errno = 0;
     if (auto status = run_extensions(options, host)) return finish(*status);
     if (options.batch) {
         std::string failure;
@@ -82,6 +85,7 @@ int main()
     }
 
     Outputs out = host.call(options.inputs, options.error);
+    errno = 0;
     if (options.json)
         std::printf("%s\n", json_line(to_json(out)).c_str());
     else
