@@ -29,19 +29,14 @@
 #include "toolbox.h"
 #include "text_length.h"
 #include "toolbox_internal.h"
+#include "unaligned.h"
 
 namespace {
 
 constexpr uint32_t kDigitZero = 0x30303030; /* '0' in every lane */
 
-inline uint32_t load32(const unsigned char *p)
-{
-    uint32_t v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-
-inline void store32(unsigned char *p, uint32_t v) { std::memcpy(p, &v, sizeof v); }
+using toolbox::load32;
+using toolbox::store32;
 
 /* Bytes b0 b1 b2 in the low lanes of group -> the four characters, first
  * character in the low lane. Lanes above the used ones must be zero. */

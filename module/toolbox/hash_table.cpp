@@ -72,6 +72,7 @@
 #include "toolbox.h"
 #include "hash_table_internal.h"
 #include "toolbox_internal.h"
+#include "unaligned.h"
 
 namespace {
 
@@ -355,19 +356,8 @@ struct Place {
     }
 }
 
-uint64_t load64(const unsigned char *p)
-{
-    uint64_t v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-
-uint32_t load32(const unsigned char *p)
-{
-    uint32_t v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
+using toolbox::load32;
+using toolbox::load64;
 
 /* Whether n bytes (n >= 1) at x and y are equal, by 8-byte words and a last
  * word that ends at the last byte; nothing outside the n bytes is read. */

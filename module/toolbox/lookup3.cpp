@@ -8,9 +8,9 @@
  * bytes. The tail of the aligned paths is read only as far as the key goes
  * (the published code may read the rest of the last word and mask it off; the
  * result is the same). */
-#include <cstring>
 #include "toolbox.h"
 #include "hash_table_internal.h"
+#include "unaligned.h"
 
 namespace {
 
@@ -27,19 +27,8 @@ inline void mix(uint32_t &a, uint32_t &b, uint32_t &c)
     c -= b; c ^= lookup3_rot(b, 4);  b += a;
 }
 
-inline uint32_t load32(const unsigned char *p)
-{
-    uint32_t v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-
-inline uint32_t load16(const unsigned char *p)
-{
-    uint16_t v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
+using toolbox::load16;
+using toolbox::load32;
 
 /* Adds the last 1 to 12 bytes of a key at k as little-endian words, the
  * missing high bytes zero. No byte outside them is read: the words are
