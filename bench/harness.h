@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace bench {
@@ -16,6 +17,13 @@ inline double now_ns()
     LARGE_INTEGER t;
     QueryPerformanceCounter(&t);
     return static_cast<double>(t.QuadPart) * 1e9 / static_cast<double>(freq.QuadPart);
+}
+
+/* The median of samples. */
+inline double median(std::vector<double> samples)
+{
+    std::sort(samples.begin(), samples.end());
+    return samples[samples.size() / 2];
 }
 
 /* Median nanoseconds per operation of body(ops), which performs ops operations. */
@@ -30,8 +38,7 @@ double median_ns_per_op(Body &&body, long ops, int runs = 15, int warmups = 3)
         body(ops);
         samples.push_back((now_ns() - t0) / static_cast<double>(ops));
     }
-    std::sort(samples.begin(), samples.end());
-    return samples[samples.size() / 2];
+    return median(std::move(samples));
 }
 
 /* Medians of a subject and its baseline measured in alternation, so that both
@@ -56,16 +63,7 @@ Paired paired_median_ns_per_op(Subject &&subject, long subject_ops, Baseline &&b
         s.push_back((t1 - t0) / static_cast<double>(subject_ops));
         b.push_back((t2 - t1) / static_cast<double>(baseline_ops));
     }
-    std::sort(s.begin(), s.end());
-    std::sort(b.begin(), b.end());
-    return {s[s.size() / 2], b[b.size() / 2]};
-}
-
-/* The median of samples. */
-inline double median(std::vector<double> samples)
-{
-    std::sort(samples.begin(), samples.end());
-    return samples[samples.size() / 2];
+    return {median(std::move(s)), median(std::move(b))};
 }
 
 /* Medians of subject() and baseline() in ns per operation, measured in

@@ -141,9 +141,9 @@ int main()
     bench::report("entry point, two threads: per call of one", two_threads, "bare computation", baseline);
     bench::report("entry point, two threads: per call of both", two_threads / 2, "bare computation", baseline);
     /* Per round: calls per second of the pair against one thread's alone. */
+    std::sort(scaling.begin(), scaling.end());
     std::printf("two threads' throughput / one thread's: %.2f (median of %d rounds; quartiles %.2f to %.2f)\n",
-                median(scaling), kRounds, [&] { auto v = scaling; std::sort(v.begin(), v.end()); return v[v.size() / 4]; }(),
-                [&] { auto v = scaling; std::sort(v.begin(), v.end()); return v[v.size() * 3 / 4]; }());
+                median(scaling), kRounds, scaling[scaling.size() / 4], scaling[scaling.size() * 3 / 4]);
     for (char &instance : instances) unreserve(&instance);
     return first.status == 0 && second.status == 0 ? 0 : 1;
 }
