@@ -58,13 +58,14 @@ inline ChildResult run_child(const std::string &command_line, const std::string 
                                                        static_cast<int>(command_line.size()), cmd.data(),
                                                        static_cast<int>(cmd.size()))));
     BOOL started = CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+    DWORD start_error = started ? 0 : GetLastError(); /* before the handles are closed */
     CloseHandle(in_r);
     CloseHandle(out_w);
     CloseHandle(err_w);
     if (!started) {
         /* Named in the test's output: an exit code of 0xFFFFFFFF alone does not
          * tell a child that never started from one that ended so. */
-        std::fprintf(stderr, "run_child: CreateProcessW failed with error %lu for %s\n", GetLastError(),
+        std::fprintf(stderr, "run_child: CreateProcessW failed with error %lu for %s\n", start_error,
                      command_line.c_str());
         CloseHandle(in_w);
         if (out_r) CloseHandle(out_r);

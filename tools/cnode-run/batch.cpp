@@ -7,7 +7,6 @@
 #include <io.h>
 #include <algorithm>
 #include <cerrno>
-#include <atomic>
 #include <condition_variable>
 #include <cstring>
 #include <map>
